@@ -1,0 +1,27 @@
+#include "app/devicestate.h"
+
+#include "device/replyassembler.h"
+
+QSerialPort *serialPort = nullptr;
+int deviceConnected = 0;
+int deviceIdentified = 0;
+QByteArray writeData;
+QByteArray readData;
+bool linkBusy = false;
+
+ReplyAssembler &currentReply()
+{
+    static ReplyAssembler reply;
+    return reply;
+}
+
+void resetDeviceState()
+{
+    serialPort = nullptr;
+    deviceConnected = 0;
+    deviceIdentified = 0;
+    writeData.clear();
+    readData.clear();
+    linkBusy = false;
+    currentReply() = ReplyAssembler();
+}
