@@ -36,7 +36,7 @@ private:
     void sendCommand(const QByteArray &command);
 
     // Commands and replies (device/configwrite.cpp, device/replies.cpp).
-    void buildConfigCommand();
+    bool buildConfigCommand();
     void checkIdentificationReply();
     void applyConfigurationReply();
 

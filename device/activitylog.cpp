@@ -1,1 +1,71 @@
-// placeholder
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/devicestate.h"
+#include "device/replyassembler.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QSerialPort>
+#include <QTextCursor>
+#include <QTimer>
+
+void MainWindow::startLogEntry()
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss:zzz"))
+        + QLatin1String(" : ");
+    ui->StatusLabel->append(stamp);
+    QTextCursor cursor = ui->StatusLabel->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    ui->StatusLabel->setTextCursor(cursor);
+}
+
+void MainWindow::logMessage(const QString &message)
+{
+    startLogEntry();
+    ui->StatusLabel->insertPlainText(message);
+}
+
+void MainWindow::waitMs(int ms)
+{
+    if (ms <= 0)
+        return;
+    // An event loop with a timer: events keep flowing during the pause without busying a core.
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool MainWindow::waitForReply(int timeoutMs, int quietMs)
+{
+    if (currentReply().isComplete())
+        return true;
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+
+    // With quietMs set, a reply that stops arriving for that long counts as finished too; the
+    // logger's identifier has no fixed length and its closing 0x00 byte is optional.
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    if (quietMs > 0) {
+        connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+        quiet.start(quietMs);
+    }
+
+    // Connected after serialReceived, so it runs once that slot has taken the delivery.
+    connect(serialPort, &QSerialPort::readyRead, &loop, [&loop, &quiet, quietMs] {
+        if (currentReply().isComplete())
+            loop.quit();
+        else if (quietMs > 0)
+            quiet.start(quietMs);
+    });
+    // The port closing under the wait (the presence watch noticed an unplug) ends it too.
+    connect(serialPort, &QSerialPort::aboutToClose, &loop, &QEventLoop::quit);
+
+    loop.exec();
+    return currentReply().isComplete();
+}

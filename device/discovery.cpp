@@ -1,1 +1,113 @@
-// placeholder
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/devicestate.h"
+#include "device/loggerports.h"
+#include "device/loggerprotocol.h"
+#include "device/replyassembler.h"
+
+#include <QSerialPort>
+
+namespace {
+// How long the scan waits for the identification answer, and how long a read waits for the
+// device identifier to finish before asking for the configuration.
+constexpr int kReplyTimeoutMs = 250;
+// An identifier without its closing 0x00 byte counts as finished after this much silence.
+constexpr int kIdentifierQuietMs = 50;
+constexpr int kPacingMs = 1;
+
+// Set for the length of a scan or a wait; presses that arrive from inside are dropped.
+class BusyGuard
+{
+public:
+    BusyGuard() { linkBusy = true; }
+    ~BusyGuard() { linkBusy = false; }
+    BusyGuard(const BusyGuard &) = delete;
+    BusyGuard &operator=(const BusyGuard &) = delete;
+};
+} // namespace
+
+void MainWindow::sendCommand(const QByteArray &command)
+{
+    writeData.clear();
+    writeData.append(command);
+    currentReply().begin(writeData.at(0));
+    serialPort->write(writeData.constData(), writeData.size());
+}
+
+void MainWindow::runConnectionScan()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports) {
+        if (!isLoggerPort(port))
+            continue;
+        serialPort->setPort(port);
+        serialPort->setBaudRate(LoggerProtocol::kBaudRate, QSerialPort::AllDirections);
+        serialPort->setDataBits(QSerialPort::Data8);
+        serialPort->setParity(QSerialPort::NoParity);
+        serialPort->setStopBits(QSerialPort::OneStop);
+        serialPort->setFlowControl(QSerialPort::NoFlowControl);
+        if (!serialPort->open(QIODevice::ReadWrite))
+            continue;
+
+        deviceIdentified = 0;
+        sendCommand(QByteArray(1, LoggerProtocol::kIdentificationRequest));
+        waitForReply(kReplyTimeoutMs);
+
+        if (deviceIdentified == 1 && serialPort->isOpen()) {
+            ui->ConnectButton->setText(QStringLiteral("Disconnect"));
+            deviceConnected = 1;
+            logMessage(QStringLiteral("Connected!"));
+            sendCommand(QByteArray(1, LoggerProtocol::kDeviceIdRequest));
+            return;
+        }
+        serialPort->close();
+    }
+    logMessage(QStringLiteral("No Device Connected!"));
+}
+
+void MainWindow::connectDevice()
+{
+    if (linkBusy)
+        return;
+
+    if (deviceConnected != 0) {
+        serialPort->close();
+        ui->deviceID->setText(QString());
+        ui->ConnectButton->setText(QStringLiteral("Connect"));
+        deviceConnected = 0;
+        deviceIdentified = 0;
+        logMessage(QStringLiteral("Disconnected!"));
+        return;
+    }
+
+    BusyGuard busy;
+    runConnectionScan();
+}
+
+void MainWindow::getDeviceConfig()
+{
+    if (linkBusy)
+        return;
+    BusyGuard busy;
+
+    if (deviceConnected == 0) {
+        runConnectionScan();
+        if (deviceConnected == 0)
+            return;
+    }
+
+    // Let the device identifier finish first: the configuration request starts a new reply.
+    if (currentReply().command() == LoggerProtocol::kDeviceIdRequest
+        && !currentReply().isComplete())
+        waitForReply(kReplyTimeoutMs, kIdentifierQuietMs);
+    else
+        waitMs(kPacingMs);
+
+    // The presence watch may have noticed an unplug during the wait.
+    if (deviceConnected == 0)
+        return;
+
+    logMessage(QStringLiteral("Reading Data"));
+    sendCommand(QByteArray(1, LoggerProtocol::kConfigReadRequest));
+}

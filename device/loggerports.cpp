@@ -1,1 +1,28 @@
 #include "device/loggerports.h"
+
+#include "device/loggerprotocol.h"
+
+#include <algorithm>
+
+bool isLoggerPort(const QSerialPortInfo &port)
+{
+    return port.vendorIdentifier() == LoggerProtocol::kVendorId
+        && port.productIdentifier() == LoggerProtocol::kProductId;
+}
+
+QList<QSerialPortInfo> loggerPorts()
+{
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    ports.erase(std::remove_if(ports.begin(), ports.end(),
+                               [](const QSerialPortInfo &port) { return !isLoggerPort(port); }),
+                ports.end());
+    return ports;
+}
+
+bool loggerPortPresent(const QString &portName)
+{
+    const QList<QSerialPortInfo> ports = loggerPorts();
+    return std::any_of(ports.cbegin(), ports.cend(), [&portName](const QSerialPortInfo &port) {
+        return port.portName() == portName;
+    });
+}

@@ -1,4 +1,32 @@
 #pragma once
+
+#include <QByteArray>
+
+/// Collects the logger's reply to the command written last. The serial line has no framing and
+/// a reply may come in several deliveries, so each kind of reply has its own end:
+///   identification request "3"  complete at 8 bytes
+///   device-ID request "2"       complete at its 0x00 byte (the text before it is the reply)
+///   configuration read "0"      complete at 37 bytes
+///   configuration command "1"   no reply; everything is ignored
+/// Bytes after a complete reply are ignored until the next command starts a new one.
 class ReplyAssembler
 {
+public:
+    /// Starts a new reply for the command whose first byte is code.
+    void begin(char code);
+
+    /// Takes one delivery. Returns true when this delivery added bytes to the reply.
+    bool feed(const QByteArray &delivery);
+
+    char command() const { return m_command; }
+    bool isComplete() const { return m_complete; }
+    const QByteArray &bytes() const { return m_bytes; }
+
+    /// True for the command codes that expect a reply assembled here.
+    static bool expectsReply(char code);
+
+private:
+    char m_command = '\0';
+    bool m_complete = false;
+    QByteArray m_bytes;
 };
