@@ -18,6 +18,9 @@ QByteArrayList offeredZones(const QByteArrayList &platformIds)
 
 QString wallClock(const QDateTime &now, const QString &zoneId)
 {
+    // An empty identifier would give the computer's own zone.
+    if (zoneId.isEmpty())
+        return QString();
     const QTimeZone zone(zoneId.toLocal8Bit());
     if (!zone.isValid())
         return QString();
