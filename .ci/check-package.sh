@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a configured and built tree, checks its contents and desktop
+# entry, installs it, starts the installed program headless and removes the package again.
+# Usage: .ci/check-package.sh [build-dir]   (default: build). Runs as root.
+# Needs cmake (cpack), dpkg-dev (dpkg-shlibdeps), desktop-file-utils and apt.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+package=tempyra-config
+export DEBIAN_FRONTEND=noninteractive
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+
+[ "$(id -u)" -eq 0 ] || fail "installing the package needs root"
+cmake --build "$build" --target tempyra-config
+
+out=$build/package-check
+rm -rf "$out"
+mkdir -p "$out"
+(cd "$build" && cpack -G DEB -B "$out")
+debs=("$out"/"$package"_*.deb)
+[ -f "${debs[0]}" ] || fail "cpack made no $package .deb in $out"
+deb=${debs[0]}
+
+dpkg-deb --info "$deb"
+dpkg-deb --contents "$deb" | tee "$out/contents.txt"
+expected=(
+    ./usr/bin/tempyra-config
+    ./usr/share/applications/tempyra-config.desktop
+    ./usr/share/icons/hicolor/scalable/apps/tempyra-config.svg
+    ./usr/lib/udev/rules.d/70-tempyra-logger.rules
+)
+for size in 16 24 32 48 64 72 96 128 256; do
+    expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/tempyra-config.png")
+done
+for path in "${expected[@]}"; do
+    awk '{ print $6 }' "$out/contents.txt" | grep -qxF -- "$path" || fail "the package lacks $path"
+done
+
+depends=$(dpkg-deb --field "$deb" Depends)
+names=$(tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }')
+for lib in libqt5widgets5 libqt5serialport5 libqt5gui5 libqt5core5a libc6 libstdc++6; do
+    grep -qxF -- "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
+done
+[ "$(dpkg-deb --field "$deb" Section)" = electronics ] || fail "wrong section"
+dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './postinst' || fail "no postinst"
+
+dpkg-deb --extract "$deb" "$out/root"
+desktop-file-validate "$out/root/usr/share/applications/tempyra-config.desktop"
+grep -qx 'Icon=tempyra-config' "$out/root/usr/share/applications/tempyra-config.desktop" ||
+    fail "the desktop entry names another icon"
+
+removed=0
+remove_package() {
+    if [ "$removed" -eq 0 ]; then
+        removed=1
+        apt-get remove --purge -y "$package"
+    fi
+}
+trap remove_package EXIT
+apt-get install -y "$deb"
+[ -x /usr/bin/tempyra-config ] || fail "/usr/bin/tempyra-config is not installed"
+
+# The program has no exit of its own: it passes if it is still running after three seconds.
+QT_QPA_PLATFORM=offscreen /usr/bin/tempyra-config </dev/null &
+pid=$!
+sleep 3
+if ! kill -0 "$pid" 2>/dev/null; then
+    status=0
+    wait "$pid" || status=$?
+    fail "the installed program ended by itself within 3 s (status $status)"
+fi
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+
+remove_package
+[ ! -e /usr/bin/tempyra-config ] || fail "/usr/bin/tempyra-config is still there after removal"
+echo "check-package: $(basename "$deb") builds, installs, starts and removes cleanly"
