@@ -19,8 +19,23 @@ QList<QSerialPortInfo> loggerPorts()
     return ports;
 }
 
+namespace {
+std::function<bool(const QString &)> &presenceProbe()
+{
+    static std::function<bool(const QString &)> probe;
+    return probe;
+}
+} // namespace
+
+void setPortPresenceProbe(std::function<bool(const QString &portName)> probe)
+{
+    presenceProbe() = std::move(probe);
+}
+
 bool loggerPortPresent(const QString &portName)
 {
+    if (presenceProbe())
+        return presenceProbe()(portName);
     const QList<QSerialPortInfo> ports = loggerPorts();
     return std::any_of(ports.cbegin(), ports.cend(), [&portName](const QSerialPortInfo &port) {
         return port.portName() == portName;
