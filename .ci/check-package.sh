@@ -41,7 +41,7 @@ for path in "${expected[@]}"; do
 done
 
 depends=$(dpkg-deb --field "$deb" Depends)
-names=$(tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }')
+names=$(awk -v RS='[,|]' '{ print $1 }' <<<"$depends")
 for lib in libqt5widgets5 libqt5serialport5 libqt5gui5 libqt5core5a libc6 libstdc++6; do
     grep -qxF -- "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
 done
