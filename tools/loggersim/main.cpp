@@ -1,0 +1,166 @@
+// tempyra-logger-sim: a temperature logger behind a pseudo-terminal, for development and demos.
+// Prints "pty: <slave path>", then one line per command received from the host.
+
+#include "loggersimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// The output is read through pipes: every line goes out at once.
+void printLine(const QString &line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int intValue(const QCommandLineParser &parser, const QString &name, bool &ok)
+{
+    bool valid = false;
+    const int value = parser.value(name).toInt(&valid);
+    if (!valid || value < 0) {
+        std::fprintf(stderr, "--%s expects a non-negative whole number\n", qPrintable(name));
+        ok = false;
+    }
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tempyra-logger-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated temperature logger on a pseudo-terminal. Prints \"pty: <path>\", then "
+        "one line per command received. Press Enter to unplug."));
+    parser.addHelpOption();
+    const auto option = [&parser](const char *name, const char *help, const char *valueName) {
+        parser.addOption({QLatin1String(name), QLatin1String(help), QLatin1String(valueName)});
+    };
+    const auto flag = [&parser](const char *name, const char *help) {
+        parser.addOption({QLatin1String(name), QLatin1String(help)});
+    };
+    option("device-id", "Identifier answered to the device-ID request (default TL-0001).", "text");
+    option("latency", "Wait this long before every reply.", "ms");
+    option("split", "Send every reply in two writes, this far apart.", "ms");
+    flag("wrong-id", "Answer the identification request with a wrong code.");
+    flag("silent", "Answer nothing at all.");
+    option("trailing", "Append this many extra bytes to every reply.", "n");
+    flag("bad-fields", "Put undecodable values into the configuration reply.");
+    option("truncate", "Cut the configuration reply to this many bytes (e.g. 20).", "n");
+    option("flood", "Send an unsolicited burst of bytes this often.", "ms");
+    option("flood-bytes", "Bytes per flood burst (default 16).", "n");
+    option("unplug-after", "Unplug this many seconds after start.", "seconds");
+    option("link", "Create a symlink at this path to the pty (removed at exit).", "path");
+    parser.process(app);
+
+    LoggerSimulatorOptions options;
+    bool ok = true;
+    if (parser.isSet(QStringLiteral("device-id")))
+        options.deviceId = parser.value(QStringLiteral("device-id")).toUtf8();
+    if (parser.isSet(QStringLiteral("latency")))
+        options.latencyMs = intValue(parser, QStringLiteral("latency"), ok);
+    if (parser.isSet(QStringLiteral("split")))
+        options.splitPauseMs = intValue(parser, QStringLiteral("split"), ok);
+    if (parser.isSet(QStringLiteral("wrong-id"))) {
+        // Eight digits still, each one off by one.
+        for (char &c : options.identificationCode)
+            c = static_cast<char>('0' + (c - '0' + 1) % 10);
+    }
+    options.silent = parser.isSet(QStringLiteral("silent"));
+    if (parser.isSet(QStringLiteral("trailing")))
+        options.trailingBytes = intValue(parser, QStringLiteral("trailing"), ok);
+    options.badFields = parser.isSet(QStringLiteral("bad-fields"));
+    if (parser.isSet(QStringLiteral("truncate")))
+        options.truncateConfigReply = intValue(parser, QStringLiteral("truncate"), ok);
+    if (parser.isSet(QStringLiteral("flood")))
+        options.floodIntervalMs = intValue(parser, QStringLiteral("flood"), ok);
+    if (parser.isSet(QStringLiteral("flood-bytes")))
+        options.floodBurstBytes = intValue(parser, QStringLiteral("flood-bytes"), ok);
+    if (parser.isSet(QStringLiteral("unplug-after"))) {
+        bool valid = false;
+        const double seconds = parser.value(QStringLiteral("unplug-after")).toDouble(&valid);
+        if (!valid || seconds <= 0) {
+            std::fprintf(stderr, "--unplug-after expects a positive number of seconds\n");
+            ok = false;
+        }
+        options.unplugAfterMs = qMax(1, qRound(seconds * 1000));
+    }
+    if (!ok)
+        return 2;
+
+    LoggerSimulator simulator(options);
+    if (!simulator.start()) {
+        std::fprintf(stderr, "cannot open a pseudo-terminal: %s\n",
+                     qPrintable(simulator.errorString()));
+        return 1;
+    }
+
+    const QString link = parser.value(QStringLiteral("link"));
+    if (!link.isEmpty()) {
+        QFile::remove(link);
+        if (!QFile::link(simulator.slavePath(), link)) {
+            std::fprintf(stderr, "cannot create the link %s\n", qPrintable(link));
+            return 1;
+        }
+    }
+
+    printLine(QStringLiteral("pty: ") + simulator.slavePath());
+    QObject::connect(
+        &simulator, &LoggerSimulator::commandReceived, &app,
+        [](const QByteArray &, const QString &description) { printLine(description); });
+    QObject::connect(&simulator, &LoggerSimulator::unplugged, &app, [] {
+        printLine(QStringLiteral("unplugged"));
+        QCoreApplication::exit(0);
+    });
+
+    // Enter unplugs. At end of input (stdin from /dev/null or a closed pipe) stop watching.
+    QSocketNotifier stdinNotifier(STDIN_FILENO, QSocketNotifier::Read);
+    stdinNotifier.setEnabled(::fcntl(STDIN_FILENO, F_GETFD) != -1);
+    QObject::connect(&stdinNotifier, &QSocketNotifier::activated, &simulator, [&] {
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0)
+            stdinNotifier.setEnabled(false);
+        else if (std::memchr(buffer, '\n', static_cast<size_t>(n)))
+            simulator.unplug();
+    });
+
+    // SIGINT and SIGTERM end the event loop normally, so the link is removed.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    // A reader that goes away must not kill us before the link is removed.
+    std::signal(SIGPIPE, SIG_IGN);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app,
+                     [] { QCoreApplication::exit(0); });
+
+    const int status = app.exec();
+    if (!link.isEmpty())
+        QFile::remove(link);
+    return status;
+}
