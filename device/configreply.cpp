@@ -14,9 +14,10 @@ std::optional<bool> flag(char byte, char whenTrue, char whenFalse)
     return std::nullopt;
 }
 
+// One byte, one character; a zero byte too (the QByteArray overload would stop there).
 QString latin1(const QByteArray &reply, int offset, int length)
 {
-    return QString::fromLatin1(reply.mid(offset, length));
+    return QString::fromLatin1(reply.constData() + offset, length);
 }
 
 QString alarmLimit(const QByteArray &reply, int offset)
