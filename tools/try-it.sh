@@ -13,7 +13,7 @@ say() {
     echo "try-it: $*" >&2
 }
 
-needed=(cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev util-linux)
+needed=(cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev util-linux mount)
 missing=()
 if command -v dpkg-query >/dev/null; then
     for pkg in "${needed[@]}"; do
