@@ -17,6 +17,13 @@ MainWindow::MainWindow(QWidget *parent)
     serialPort = new QSerialPort(this);
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(serialReceived()));
     connect(serialPort, SIGNAL(bytesWritten(qint64)), this, SLOT(handleBytesWritten(qint64)));
+    // A logger pulled out leaves the port failing on every read, hundreds of thousands of times
+    // a second, until the presence watch runs; close it at once and let the watch report it.
+    connect(serialPort, &QSerialPort::errorOccurred, this, [](QSerialPort::SerialPortError error) {
+        if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+            && serialPort->isOpen())
+            serialPort->close();
+    });
 
     setFixedSize(440, 655);
     ui->setupUi(this);

@@ -27,8 +27,9 @@ void MainWindow::showTime()
     if (deviceConnected != 1)
         return;
     // Watch the port that is connected, not any port with the logger's identifiers: a second
-    // logger left plugged in must not hide the unplugging of this one.
-    if (loggerPortPresent(serialPort->portName()))
+    // logger left plugged in must not hide the unplugging of this one. A port closed after a
+    // resource error counts as gone too.
+    if (serialPort->isOpen() && loggerPortPresent(serialPort->portName()))
         return;
 
     serialPort->close();

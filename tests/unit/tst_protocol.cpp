@@ -215,6 +215,13 @@ void ProtocolTest::replyWithBadFields()
     QCOMPARE(config->logMinutes, QStringLiteral("00"));
     QCOMPARE(config->deviceTime, QStringLiteral("9999-99-99 99:99:99"));
     QCOMPARE(config->zone, QStringLiteral("UTC999:XY"));
+
+    // Zero bytes are characters like any other: the fields keep their width.
+    const auto zeros
+        = decodeConfigurationReply(QByteArray("0110850050215013010905000101\0\0\0\0+0530", 37));
+    QVERIFY(zeros);
+    QCOMPARE(zeros->deviceTime.size(), 19);
+    QCOMPARE(zeros->deviceTime.left(4), QString(4, QChar(0)));
 }
 
 void ProtocolTest::shortReplyIsNotDecoded()

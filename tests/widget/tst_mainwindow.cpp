@@ -64,6 +64,7 @@ private slots:
     void failedWriteIsNotReportedAsSuccess();
     void disconnectSendsNothing();
     void unpluggedPortIsNoticedByTheTick();
+    void lineFailureEndsTheConnection();
 
 private:
     template<class T> T *child(const char *name) const
@@ -603,6 +604,17 @@ void MainWindowTest::unpluggedPortIsNoticedByTheTick()
     QCOMPARE(deviceConnected, 0);
     QTest::qWait(1200);
     QCOMPARE(logMessages().count(QStringLiteral("Disonnected!")), 1);
+}
+
+void MainWindowTest::lineFailureEndsTheConnection()
+{
+    // The line dies while the port is still listed: reads fail, the port is closed at once and
+    // the next tick reports the logger gone.
+    attachLogger();
+    logger->closeMaster();
+    QTRY_VERIFY(!serialPort->isOpen());
+    QTRY_COMPARE_WITH_TIMEOUT(logMessages().last(), QStringLiteral("Disonnected!"), 3000);
+    QCOMPARE(deviceConnected, 0);
 }
 
 QTEST_MAIN(MainWindowTest)
