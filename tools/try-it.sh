@@ -13,30 +13,7 @@ say() {
     echo "try-it: $*" >&2
 }
 
-needed=(cmake ninja-build g++ qtbase5-dev libqt5serialport5-dev util-linux mount)
-missing=()
-if command -v dpkg-query >/dev/null; then
-    for pkg in "${needed[@]}"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$pkg")
-    done
-else
-    say "no dpkg here; make sure these are installed: ${needed[*]}"
-fi
-if [[ ${#missing[@]} -gt 0 ]]; then
-    say "installing ${missing[*]}"
-    as_root=()
-    if [[ $EUID -ne 0 ]]; then
-        command -v sudo >/dev/null || {
-            say "please install as root: apt-get install ${missing[*]}"
-            exit 1
-        }
-        as_root=(sudo)
-    fi
-    "${as_root[@]}" apt-get update
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+tools/install-deps.sh
 
 # The simulator and the bench come with the tests.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${TEMPYRA_BUILD_TYPE:-Release}" \

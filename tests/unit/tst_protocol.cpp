@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+Q_DECLARE_METATYPE(ConfigFields)
+
 namespace {
 
 ConfigFields initialForm()
@@ -302,6 +304,5 @@ void ProtocolTest::deviceIdentifierEndsAtItsZeroByte()
     QVERIFY(assembler.bytes().isEmpty());
 }
 
-Q_DECLARE_METATYPE(ConfigFields)
 QTEST_GUILESS_MAIN(ProtocolTest)
 #include "tst_protocol.moc"
