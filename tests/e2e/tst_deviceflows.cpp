@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QSysInfo>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
@@ -45,6 +46,8 @@ private slots:
     void pressesDuringAScanAreIgnored();
     void unplugDuringRead();
     void unplugJustBeforeWrite();
+    void portHeldByAnotherProgram();
+    void unplugDuringIdentification();
 
 private:
     template<class T> T *child(const char *name) const
@@ -63,6 +66,7 @@ private:
     bool bench(const QString &action, int port) const;
     void expectConnected();
     void expectNoLogger();
+    void openWindow();
 
     std::unique_ptr<MainWindow> window;
 };
@@ -71,6 +75,14 @@ void DeviceFlowsTest::init()
 {
     if (qEnvironmentVariableIsEmpty("TEMPYRA_VUSB_DIR"))
         QSKIP("not on the virtual USB bench: run through tempyra-vusb (TEMPYRA_VUSB_DIR unset)");
+    // These drills set the scene before the window makes its first connection attempt.
+    const QByteArray function = QTest::currentTestFunction();
+    if (function != "portHeldByAnotherProgram" && function != "unplugDuringIdentification")
+        openWindow();
+}
+
+void DeviceFlowsTest::openWindow()
+{
     resetDeviceState();
     window = std::make_unique<MainWindow>();
     window->show();
@@ -363,6 +375,47 @@ void DeviceFlowsTest::unplugJustBeforeWrite()
                  || outcome == QLatin1String("No Device Connected!"),
              qPrintable(outcome));
     QTRY_VERIFY_WITH_TIMEOUT(log().contains(QStringLiteral("Disonnected!")), 3000);
+}
+
+void DeviceFlowsTest::portHeldByAnotherProgram()
+{
+    // Another program holds the port the way serial programs do, by its lock file.
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(holder.waitForStarted());
+    const QString lockPath = QStringLiteral("/run/lock/LCK..ttyACM0");
+    QFile lock(lockPath);
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    // The lock counts while its process runs under the name it gives and on this host.
+    lock.write(QByteArray::number(holder.processId()) + "\nsleep\n"
+               + QSysInfo::machineHostName().toUtf8() + '\n');
+    lock.close();
+
+    openWindow();
+    expectNoLogger();
+    QVERIFY(commandsSeenBy(0).isEmpty());
+
+    holder.kill();
+    holder.waitForFinished();
+    QFile::remove(lockPath);
+    click("ConnectButton");
+    QCOMPARE(log().last(), QStringLiteral("Connected!"));
+}
+
+void DeviceFlowsTest::unplugDuringIdentification()
+{
+    // The logger answers 200 ms late and is pulled out 50 ms into the wait. Either the answer
+    // still came (the port stays open) and the watch then reports the unplug, or nothing
+    // connected; never a connection that stays up.
+    QTimer::singleShot(50, this, [this] { bench(QStringLiteral("unplug"), 0); });
+    openWindow();
+    const QStringList atStart = log();
+    if (atStart.first() == QLatin1String("Connected!"))
+        QTRY_COMPARE_WITH_TIMEOUT(log(), QStringList({"Connected!", "Disonnected!"}), 3000);
+    else
+        QCOMPARE(atStart, QStringList {QStringLiteral("No Device Connected!")});
+    QCOMPARE(deviceConnected, 0);
+    QVERIFY(!serialPort->isOpen());
 }
 
 QTEST_MAIN(DeviceFlowsTest)
