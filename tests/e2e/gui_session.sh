@@ -39,7 +39,14 @@ commands() { grep -c '^cmd ' "$sim_log" || true; }
 app=$!
 trap 'kill "$app" 2>/dev/null || true' EXIT
 
-win=$(xdotool search --sync --onlyvisible --name '^Tempyra Config Tool$' | head -n 1)
+find_window() {
+    kill -0 "$app" 2>/dev/null || fail "the program ended before showing its window"
+    win=$(xdotool search --onlyvisible --name '^Tempyra Config Tool$' 2>/dev/null | head -n 1)
+    [[ -n $win ]]
+}
+win=
+eventually find_window || fail "no window"
+
 eval "$(xdotool getwindowgeometry --shell "$win")"
 [[ $WIDTH -eq 440 && $HEIGHT -eq 655 ]] || fail "window is ${WIDTH}x${HEIGHT}, not 440x655"
 pass "window shown at 440x655"
