@@ -4,6 +4,7 @@
 #include "app/devicestate.h"
 #include "app/mainwindow.h"
 #include "device/loggerprotocol.h"
+#include "windowprobe.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -13,7 +14,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSysInfo>
 #include <QTest>
@@ -50,13 +50,7 @@ private slots:
     void unplugDuringIdentification();
 
 private:
-    template<class T> T *child(const char *name) const
-    {
-        T *widget = window->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no child %s", name);
-        return widget;
-    }
+    template<class T> T *child(const char *name) const { return namedChild<T>(window.get(), name); }
     QStringList log() const;
     QStringList commandsSeenBy(int logger) const;
     void click(const char *button)
@@ -95,14 +89,7 @@ void DeviceFlowsTest::cleanup()
 
 QStringList DeviceFlowsTest::log() const
 {
-    QStringList messages;
-    static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d:\\d\\d\\d : "));
-    for (QString line : child<QTextEdit>("StatusLabel")->toPlainText().split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = stamp.match(line);
-        messages.append(match.hasMatch() ? line.mid(match.capturedLength())
-                                         : QStringLiteral("?") + line);
-    }
-    return messages;
+    return activityLog(child<QTextEdit>("StatusLabel"));
 }
 
 // The commands a simulated logger has received, as its log names them ("cmd 3 ...").

@@ -4,6 +4,7 @@
 #include "device/loggerprotocol.h"
 #include "device/replyassembler.h"
 #include "pseudoterminal.h"
+#include "windowprobe.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -22,12 +23,6 @@
 #include <QTextEdit>
 
 #include <memory>
-
-namespace {
-
-const QRegularExpression kLogLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d:\\d\\d\\d : (.*)$"));
-
-} // namespace
 
 class MainWindowTest : public QObject
 {
@@ -67,13 +62,7 @@ private slots:
     void lineFailureEndsTheConnection();
 
 private:
-    template<class T> T *child(const char *name) const
-    {
-        T *widget = window->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no child %s", name);
-        return widget;
-    }
+    template<class T> T *child(const char *name) const { return namedChild<T>(window.get(), name); }
     QStringList logMessages() const;
     void attachLogger();
     bool pluggedIn = true;
@@ -101,15 +90,7 @@ void MainWindowTest::cleanup()
 
 QStringList MainWindowTest::logMessages() const
 {
-    QStringList messages;
-    const QStringList lines
-        = child<QTextEdit>("StatusLabel")->toPlainText().split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QRegularExpressionMatch match = kLogLine.match(line);
-        messages.append(match.hasMatch() ? match.captured(1)
-                                         : QStringLiteral("<unstamped>") + line);
-    }
-    return messages;
+    return activityLog(child<QTextEdit>("StatusLabel"));
 }
 
 // Opens the window's port on a pseudo-terminal and marks it connected, as a scan would. The
