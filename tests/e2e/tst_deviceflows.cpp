@@ -48,6 +48,7 @@ private slots:
     void unplugJustBeforeWrite();
     void portHeldByAnotherProgram();
     void unplugDuringIdentification();
+    void portWithoutPermission();
 
 private:
     template<class T> T *child(const char *name) const { return namedChild<T>(window.get(), name); }
@@ -71,7 +72,8 @@ void DeviceFlowsTest::init()
         QSKIP("not on the virtual USB bench: run through tempyra-vusb (TEMPYRA_VUSB_DIR unset)");
     // These drills set the scene before the window makes its first connection attempt.
     const QByteArray function = QTest::currentTestFunction();
-    if (function != "portHeldByAnotherProgram" && function != "unplugDuringIdentification")
+    if (function != "portHeldByAnotherProgram" && function != "unplugDuringIdentification"
+        && function != "portWithoutPermission")
         openWindow();
 }
 
@@ -403,6 +405,23 @@ void DeviceFlowsTest::unplugDuringIdentification()
         QCOMPARE(atStart, QStringList {QStringLiteral("No Device Connected!")});
     QCOMPARE(deviceConnected, 0);
     QVERIFY(!serialPort->isOpen());
+}
+
+void DeviceFlowsTest::portWithoutPermission()
+{
+    // Run without the capability to override file permissions (see the test's command), so
+    // a device node without read and write permission cannot be opened, as for a desktop user
+    // without the udev rule.
+    const QString node = QStringLiteral("/dev/ttyACM0");
+    const QFile::Permissions usual = QFile::permissions(node);
+    QVERIFY(QFile::setPermissions(node, QFile::Permissions()));
+    openWindow();
+    expectNoLogger();
+    QVERIFY(commandsSeenBy(0).isEmpty());
+
+    QVERIFY(QFile::setPermissions(node, usual));
+    click("ConnectButton");
+    QCOMPARE(log().last(), QStringLiteral("Connected!"));
 }
 
 QTEST_MAIN(DeviceFlowsTest)
