@@ -206,6 +206,11 @@ void DeviceFlowsTest::readWhileDisconnectedConnectsFirst()
     QCOMPARE(commandsSeenBy(0).mid(2),
              QStringList({"cmd 3 identification request", "cmd 2 device-id request",
                           "cmd 0 config read request"}));
+
+    // Closing the window closes the port and sends nothing.
+    window.reset();
+    QTest::qWait(200);
+    QCOMPARE(commandsSeenBy(0).size(), 5);
 }
 
 void DeviceFlowsTest::startsWithoutLogger()
