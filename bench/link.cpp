@@ -1,0 +1,220 @@
+// The window's link to a logger on the virtual USB bench (tempyra-vusb), offscreen.
+//
+//   bench-link connect-read N   Disconnect, then Read (which connects first) until deviceTime is
+//                               filled, N times; then, with the window's port closed, N raw round
+//                               trips of "0" and its 37-byte answer over the same port.
+//   bench-link silent-wait N    Against a silent logger: CPU and wall time of N connection
+//                               attempts, each of which waits out the identification bound.
+
+#include "app/devicestate.h"
+#include "app/mainwindow.h"
+#include "benchprobe.h"
+#include "device/loggerprotocol.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kWarmUp = 3;
+constexpr int kGiveUpMs = 3000;
+
+[[noreturn]] void fail(const char *what)
+{
+    std::fprintf(stderr, "bench-link: %s\n", what);
+    std::exit(1);
+}
+
+template<class T> T *child(QWidget *window, const char *name)
+{
+    T *widget = window->findChild<T *>(QLatin1String(name));
+    if (!widget)
+        fail("the window lacks a widget this benchmark drives");
+    return widget;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double msSince(const QElapsedTimer &timer)
+{
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// Runs the event loop until the line edit shows text, or gives up after kGiveUpMs.
+bool waitForText(QLineEdit *edit)
+{
+    if (!edit->text().isEmpty())
+        return true;
+    QEventLoop loop;
+    QObject::connect(edit, &QLineEdit::textChanged, &loop, [&loop](const QString &text) {
+        if (!text.isEmpty())
+            loop.quit();
+    });
+    QTimer::singleShot(kGiveUpMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !edit->text().isEmpty();
+}
+
+int connectRead(int runs)
+{
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    if (deviceConnected != 1)
+        fail("no logger connected at start-up (run on the bench with one --logger)");
+    const QString portName = serialPort->portName();
+    auto *connectButton = child<QPushButton>(window.get(), "ConnectButton");
+    auto *readButton = child<QPushButton>(window.get(), "readButton");
+    auto *deviceTime = child<QLineEdit>(window.get(), "deviceTime");
+
+    std::vector<double> cycles, reads;
+    for (int i = 0; i < kWarmUp + runs; ++i) {
+        QElapsedTimer cycle;
+        cycle.start();
+        QTest::mouseClick(connectButton, Qt::LeftButton);
+        if (deviceConnected != 0)
+            fail("Connect did not disconnect");
+        deviceTime->clear();
+        QElapsedTimer read;
+        read.start();
+        QTest::mouseClick(readButton, Qt::LeftButton);
+        if (!waitForText(deviceTime))
+            fail("Read did not fill deviceTime");
+        if (i >= kWarmUp) {
+            reads.push_back(msSince(read));
+            cycles.push_back(msSince(cycle));
+        }
+    }
+
+    // Same port, the window's side closed.
+    QTest::mouseClick(connectButton, Qt::LeftButton);
+    if (serialPort->isOpen())
+        fail("the window's port is still open");
+    QSerialPort raw;
+    raw.setPortName(portName);
+    raw.setBaudRate(LoggerProtocol::kBaudRate, QSerialPort::AllDirections);
+    raw.setDataBits(QSerialPort::Data8);
+    raw.setParity(QSerialPort::NoParity);
+    raw.setStopBits(QSerialPort::OneStop);
+    raw.setFlowControl(QSerialPort::NoFlowControl);
+    if (!raw.open(QIODevice::ReadWrite))
+        fail("cannot open the port for the raw round trip");
+
+    QByteArray answer;
+    QEventLoop loop;
+    QObject::connect(&raw, &QSerialPort::readyRead, &loop, [&] {
+        answer += raw.readAll();
+        if (answer.size() >= LoggerProtocol::kConfigLength)
+            loop.quit();
+    });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
+
+    std::vector<double> trips;
+    for (int i = 0; i < kWarmUp + runs; ++i) {
+        answer.clear();
+        QElapsedTimer trip;
+        trip.start();
+        giveUp.start(kGiveUpMs);
+        raw.write(QByteArray(1, LoggerProtocol::kConfigReadRequest));
+        loop.exec();
+        const double ms = msSince(trip);
+        if (answer.size() != LoggerProtocol::kConfigLength)
+            fail("the raw round trip did not bring exactly 37 bytes");
+        if (i >= kWarmUp)
+            trips.push_back(ms);
+    }
+    raw.close();
+
+    // Where a connection's fixed cost goes: the port scan, and opening and closing the port.
+    std::vector<double> scans, opens;
+    for (int i = 0; i < kWarmUp + runs; ++i) {
+        QElapsedTimer scan;
+        scan.start();
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        const double scanMs = msSince(scan);
+        QElapsedTimer open;
+        open.start();
+        if (!raw.open(QIODevice::ReadWrite))
+            fail("cannot reopen the port");
+        raw.close();
+        if (i >= kWarmUp) {
+            scans.push_back(scanMs);
+            opens.push_back(msSince(open));
+        }
+    }
+
+    BenchProbe::report("runs", qint64(runs));
+    BenchProbe::report("cycle_ms", median(cycles));
+    BenchProbe::report("read_press_ms", median(reads));
+    BenchProbe::report("raw_ms", median(trips));
+    BenchProbe::report("raw_min_ms", *std::min_element(trips.begin(), trips.end()));
+    BenchProbe::report("cycle_min_ms", *std::min_element(cycles.begin(), cycles.end()));
+    BenchProbe::report("scan_ms", median(scans));
+    BenchProbe::report("open_close_ms", median(opens));
+    return 0;
+}
+
+int silentWait(int runs)
+{
+    qint64 cpuUs = BenchProbe::processCpuUs();
+    QElapsedTimer wall;
+    wall.start();
+    auto window = std::make_unique<MainWindow>();
+    BenchProbe::report("construct_cpu_ms", (BenchProbe::processCpuUs() - cpuUs) / 1000.0);
+    BenchProbe::report("construct_wall_ms", msSince(wall));
+    if (deviceConnected != 0)
+        fail("a logger answered; run against --logger=--silent");
+
+    std::vector<double> attempts;
+    cpuUs = BenchProbe::processCpuUs();
+    wall.restart();
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer attempt;
+        attempt.start();
+        QMetaObject::invokeMethod(window.get(), "connectDevice", Qt::DirectConnection);
+        attempts.push_back(msSince(attempt));
+        if (deviceConnected != 0)
+            fail("a logger answered; run against --logger=--silent");
+    }
+    BenchProbe::report("runs", qint64(runs));
+    BenchProbe::report("attempt_ms", median(attempts));
+    BenchProbe::report("attempt_min_ms", *std::min_element(attempts.begin(), attempts.end()));
+    BenchProbe::report("wait_cpu_ms", (BenchProbe::processCpuUs() - cpuUs) / 1000.0);
+    BenchProbe::report("wait_wall_ms", msSince(wall));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString mode = arguments.value(1);
+    const int runs = arguments.value(2, QStringLiteral("20")).toInt();
+    if (runs < 1)
+        fail("usage: bench-link connect-read|silent-wait [RUNS]");
+    if (mode == QLatin1String("connect-read"))
+        return connectRead(runs);
+    if (mode == QLatin1String("silent-wait"))
+        return silentWait(runs);
+    fail("usage: bench-link connect-read|silent-wait [RUNS]");
+}
