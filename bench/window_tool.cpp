@@ -1,20 +1,20 @@
 // The tool's main() with time stamps: entry, application ready, window built, first frame
 // painted. With "--idle SECONDS" it stays open that long and reports CPU time and peak memory.
 
+#include "app/appsetup.h"
 #include "app/devicestate.h"
 #include "app/mainwindow.h"
 #include "benchprobe.h"
 
 #include <QApplication>
-#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     const qint64 entered = BenchProbe::realtimeNs();
     QApplication app(argc, argv);
     const qint64 appReady = BenchProbe::realtimeNs();
-    app.setWindowIcon(QIcon(QStringLiteral(":/logos/icon.ico")));
     MainWindow window;
+    prepareApplication(app, window);
     const qint64 built = BenchProbe::realtimeNs();
     new FirstPaintProbe(&window, FirstPaintProbe::idleSecondsFromArguments());
     window.show();

@@ -42,7 +42,9 @@ bool MainWindow::waitForReply(int timeoutMs, int quietMs)
         return true;
 
     QEventLoop loop;
+    // Precise timers: a coarse one may end the wait up to 5 % early.
     QTimer deadline;
+    deadline.setTimerType(Qt::PreciseTimer);
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(timeoutMs);
@@ -50,6 +52,7 @@ bool MainWindow::waitForReply(int timeoutMs, int quietMs)
     // With quietMs set, a reply that stops arriving for that long counts as finished too; the
     // logger's identifier has no fixed length and its closing 0x00 byte is optional.
     QTimer quiet;
+    quiet.setTimerType(Qt::PreciseTimer);
     quiet.setSingleShot(true);
     if (quietMs > 0) {
         connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
