@@ -16,7 +16,10 @@ constexpr int kWriteTimeoutMs = 500;
 
 bool writeWhole(QSerialPort *port, const QByteArray &data)
 {
-    if (!port->isOpen() || port->write(data) != data.size())
+    if (!port->isOpen())
+        return false;
+    port->clearError(); // judge this write only
+    if (port->write(data) != data.size())
         return false;
     QElapsedTimer elapsed;
     elapsed.start();
