@@ -10,7 +10,6 @@
 
 void MainWindow::serialReceived()
 {
-    readData.clear();
     readData = serialPort->readAll();
 
     const char command = writeData.isEmpty() ? '\0' : writeData.at(0);
