@@ -29,7 +29,7 @@ private:
     void startLogEntry();
     void logMessage(const QString &message);
     void waitMs(int ms);
-    bool waitForReply(int timeoutMs, int quietMs = 0);
+    void waitForReply(int timeoutMs, int quietMs = 0);
 
     // Logger link (device/discovery.cpp).
     void runConnectionScan();

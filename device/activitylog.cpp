@@ -36,10 +36,10 @@ void MainWindow::waitMs(int ms)
     loop.exec();
 }
 
-bool MainWindow::waitForReply(int timeoutMs, int quietMs)
+void MainWindow::waitForReply(int timeoutMs, int quietMs)
 {
     if (currentReply().isComplete())
-        return true;
+        return;
 
     QEventLoop loop;
     // Precise timers: a coarse one may end the wait up to 5 % early.
@@ -70,5 +70,4 @@ bool MainWindow::waitForReply(int timeoutMs, int quietMs)
     connect(serialPort, &QSerialPort::aboutToClose, &loop, &QEventLoop::quit);
 
     loop.exec();
-    return currentReply().isComplete();
 }

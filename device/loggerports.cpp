@@ -10,15 +10,6 @@ bool isLoggerPort(const QSerialPortInfo &port)
         && port.productIdentifier() == LoggerProtocol::kProductId;
 }
 
-QList<QSerialPortInfo> loggerPorts()
-{
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    ports.erase(std::remove_if(ports.begin(), ports.end(),
-                               [](const QSerialPortInfo &port) { return !isLoggerPort(port); }),
-                ports.end());
-    return ports;
-}
-
 namespace {
 std::function<bool(const QString &)> &presenceProbe()
 {
@@ -36,8 +27,8 @@ bool loggerPortPresent(const QString &portName)
 {
     if (presenceProbe())
         return presenceProbe()(portName);
-    const QList<QSerialPortInfo> ports = loggerPorts();
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     return std::any_of(ports.cbegin(), ports.cend(), [&portName](const QSerialPortInfo &port) {
-        return port.portName() == portName;
+        return port.portName() == portName && isLoggerPort(port);
     });
 }
