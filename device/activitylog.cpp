@@ -49,22 +49,25 @@ void MainWindow::waitForReply(int timeoutMs, int quietMs)
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(timeoutMs);
 
-    // With quietMs set, a reply that stops arriving for that long counts as finished too; the
-    // logger's identifier has no fixed length and its closing 0x00 byte is optional.
+    // With quietMs set, a reply that has begun and then stops arriving for that long counts as
+    // finished too; the logger's identifier has no fixed length and its closing 0x00 byte is
+    // optional. Silence before the first byte is only a slow logger.
     QTimer quiet;
     quiet.setTimerType(Qt::PreciseTimer);
     quiet.setSingleShot(true);
-    if (quietMs > 0) {
-        connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
-        quiet.start(quietMs);
-    }
+    connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto restartQuiet = [&quiet, quietMs] {
+        if (quietMs > 0 && currentReply().hasBegun())
+            quiet.start(quietMs);
+    };
+    restartQuiet();
 
     // Connected after serialReceived, so it runs once that slot has taken the delivery.
-    connect(serialPort, &QSerialPort::readyRead, &loop, [&loop, &quiet, quietMs] {
+    connect(serialPort, &QSerialPort::readyRead, &loop, [&loop, &restartQuiet] {
         if (currentReply().isComplete())
             loop.quit();
-        else if (quietMs > 0)
-            quiet.start(quietMs);
+        else
+            restartQuiet();
     });
     // The port closing under the wait (the presence watch noticed an unplug) ends it too.
     connect(serialPort, &QSerialPort::aboutToClose, &loop, &QEventLoop::quit);

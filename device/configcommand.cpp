@@ -3,6 +3,7 @@
 #include "clock/alarmlimits.h"
 #include "device/loggerprotocol.h"
 
+#include <QLocale>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -32,36 +33,37 @@ QByteArray encodeDeviceClock(const QDateTime &now, const QString &zoneId)
 {
     const QTimeZone zone(zoneId.toLatin1());
     const QDateTime wallClock = zone.isValid() ? now.toTimeZone(zone) : now.toLocalTime();
-    return wallClock.toString(QStringLiteral("hhmmssddMMyyyy")).toLatin1();
+    // The C locale: the system locale may write its own digits, which the logger cannot read.
+    return QLocale::c().toString(wallClock, QStringLiteral("hhmmssddMMyyyy")).toLatin1();
 }
 
-bool alarmLimitsUsable(const ConfigFields &fields)
+bool alarmLimitsUsable(const LoggerConfig &config)
 {
-    const auto upper = AlarmLimits::parse(fields.alarmUpper);
-    const auto lower = AlarmLimits::parse(fields.alarmLower);
+    const auto upper = AlarmLimits::parse(config.alarmUpper);
+    const auto lower = AlarmLimits::parse(config.alarmLower);
     if (!upper || !lower)
         return false;
-    return !fields.alarmEnabled || *lower <= *upper;
+    return !config.alarmEnabled.value_or(false) || *lower <= *upper;
 }
 
-QByteArray configurationCommand(const ConfigFields &fields, const QDateTime &now)
+QByteArray configurationCommand(const LoggerConfig &config, const QDateTime &now)
 {
-    if (!alarmLimitsUsable(fields))
+    if (!alarmLimitsUsable(config))
         return {};
 
     QByteArray command;
     command.reserve(LoggerProtocol::kConfigLength);
     command.append(LoggerProtocol::kConfigCommand);
-    command.append(fields.fahrenheit ? '1' : '0');
-    command.append(fields.alarmEnabled ? '1' : '0');
-    command.append(encodeAlarmLimit(fields.alarmUpper));
-    command.append(encodeAlarmLimit(fields.alarmLower));
+    command.append(config.fahrenheit.value_or(false) ? '1' : '0');
+    command.append(config.alarmEnabled.value_or(false) ? '1' : '0');
+    command.append(encodeAlarmLimit(config.alarmUpper));
+    command.append(encodeAlarmLimit(config.alarmLower));
     for (const QString *item :
-         {&fields.startHours, &fields.startMinutes, &fields.logHours, &fields.logMinutes})
+         {&config.startHours, &config.startMinutes, &config.logHours, &config.logMinutes})
         command.append(item->toLatin1().rightJustified(2, '0', true));
-    command.append(fields.pdf ? '1' : '0');
+    command.append(config.pdf.value_or(true) ? '1' : '0');
     command.append(
-        encodeDeviceClock(now, fields.zone).leftJustified(ConfigLayout::kClockLength, '0', true));
-    command.append(encodeZoneOffset(fields.zone));
+        encodeDeviceClock(now, config.zone).leftJustified(ConfigLayout::kClockLength, '0', true));
+    command.append(encodeZoneOffset(config.zone));
     return command;
 }

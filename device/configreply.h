@@ -1,27 +1,28 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
+
+#include "device/loggerconfig.h"
 
 #include <optional>
 
-/// A configuration reply decoded into what the form shows. Fields whose byte is not one of the
-/// two known values are empty; selections are texts that may match no item of their list.
-struct DecodedConfig
+/// A configuration reply: the settings it reports and the logger's clock as it sent it.
+struct ConfigurationReply
 {
-    std::optional<bool> fahrenheit;
-    std::optional<bool> alarmEnabled;
-    std::optional<bool> pdf;
-    QString alarmUpper; // plain decimal, "85", "-5"; "0" for a field that is not a number
-    QString alarmLower;
-    QString startHours;
-    QString startMinutes;
-    QString logHours;
-    QString logMinutes;
-    QString deviceTime; // "yyyy-MM-dd hh:mm:ss", built from the bytes without validation
-    QString zone; // "UTC+05:30"
+    LoggerConfig config; // alarm limits "0" for a field that is not a number
+    QByteArray clock; // the 14 clock bytes, "hhmmssddMMyyyy"
 };
 
 /// Decodes a complete configuration reply (at least 37 bytes; bytes past 37 are ignored).
 /// Returns nothing for a shorter reply.
-std::optional<DecodedConfig> decodeConfigurationReply(const QByteArray &reply);
+std::optional<ConfigurationReply> decodeConfigurationReply(const QByteArray &reply);
+
+/// The clock bytes shown as "yyyy-MM-dd hh:mm:ss", built without validation; a byte that is not
+/// printable shows as U+FFFD.
+QString deviceTimeText(const QByteArray &clock);
+
+/// The clock bytes as a wall-clock time (Qt::UTC stands for "no zone"); invalid unless they
+/// hold ASCII digits that make a real date and time.
+QDateTime deviceClockTime(const QByteArray &clock);

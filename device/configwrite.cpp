@@ -34,19 +34,19 @@ bool writeWhole(QSerialPort *port, const QByteArray &data)
 
 bool MainWindow::buildConfigCommand()
 {
-    ConfigFields fields;
-    fields.fahrenheit = ui->fahrenheitScale->isChecked();
-    fields.alarmEnabled = ui->enableAlarmConfig->isChecked();
-    fields.alarmUpper = ui->alarmUpper->text();
-    fields.alarmLower = ui->alarmLower->text();
-    fields.startHours = ui->startHours->currentText();
-    fields.startMinutes = ui->startMinutes->currentText();
-    fields.logHours = ui->logHours->currentText();
-    fields.logMinutes = ui->logMinutes->currentText();
-    fields.pdf = !ui->csvFormat->isChecked();
-    fields.zone = ui->timezoneHours->currentText();
+    LoggerConfig config;
+    config.fahrenheit = ui->fahrenheitScale->isChecked();
+    config.alarmEnabled = ui->enableAlarmConfig->isChecked();
+    config.alarmUpper = ui->alarmUpper->text();
+    config.alarmLower = ui->alarmLower->text();
+    config.startHours = ui->startHours->currentText();
+    config.startMinutes = ui->startMinutes->currentText();
+    config.logHours = ui->logHours->currentText();
+    config.logMinutes = ui->logMinutes->currentText();
+    config.pdf = !ui->csvFormat->isChecked();
+    config.zone = ui->timezoneHours->currentText();
 
-    const QByteArray command = configurationCommand(fields, QDateTime::currentDateTime());
+    const QByteArray command = configurationCommand(config, QDateTime::currentDateTime());
     if (command.isEmpty())
         return false;
     writeData.clear();
@@ -58,6 +58,10 @@ bool MainWindow::buildConfigCommand()
 
 void MainWindow::setDeviceConfig()
 {
+    // A press from inside a scan or a reply wait would replace the command whose answer that
+    // wait expects.
+    if (linkBusy)
+        return;
     if (!buildConfigCommand()) {
         logMessage(QStringLiteral("Invalid Temperature value!"));
         return;

@@ -9,11 +9,6 @@
 #include <QSerialPort>
 
 namespace {
-// How long the scan waits for the identification answer, and how long a read waits for the
-// device identifier to finish before asking for the configuration.
-constexpr int kReplyTimeoutMs = 250;
-// An identifier without its closing 0x00 byte counts as finished after this much silence.
-constexpr int kIdentifierQuietMs = 50;
 constexpr int kPacingMs = 1;
 
 // Set for the length of a scan or a wait; presses that arrive from inside are dropped.
@@ -29,6 +24,9 @@ public:
 
 void MainWindow::sendCommand(const QByteArray &command)
 {
+    // Bytes still waiting to be read belong to an earlier reply (a late or repeated one), not
+    // to the start of this one.
+    serialPort->clear(QSerialPort::Input);
     writeData.clear();
     writeData.append(command);
     currentReply().begin(writeData.at(0));
@@ -41,18 +39,13 @@ void MainWindow::runConnectionScan()
     for (const QSerialPortInfo &port : ports) {
         if (!isLoggerPort(port))
             continue;
-        serialPort->setPort(port);
-        serialPort->setBaudRate(LoggerProtocol::kBaudRate, QSerialPort::AllDirections);
-        serialPort->setDataBits(QSerialPort::Data8);
-        serialPort->setParity(QSerialPort::NoParity);
-        serialPort->setStopBits(QSerialPort::OneStop);
-        serialPort->setFlowControl(QSerialPort::NoFlowControl);
+        configureLoggerPort(*serialPort, port);
         if (!serialPort->open(QIODevice::ReadWrite))
             continue;
 
         deviceIdentified = 0;
         sendCommand(QByteArray(1, LoggerProtocol::kIdentificationRequest));
-        waitForReply(kReplyTimeoutMs);
+        waitForReply(LoggerProtocol::kReplyTimeoutMs);
 
         if (deviceIdentified == 1 && serialPort->isOpen()) {
             ui->ConnectButton->setText(QStringLiteral("Disconnect"));
@@ -100,7 +93,7 @@ void MainWindow::getDeviceConfig()
     // Let the device identifier finish first: the configuration request starts a new reply.
     if (currentReply().command() == LoggerProtocol::kDeviceIdRequest
         && !currentReply().isComplete())
-        waitForReply(kReplyTimeoutMs, kIdentifierQuietMs);
+        waitForReply(LoggerProtocol::kReplyTimeoutMs, LoggerProtocol::kIdentifierQuietMs);
     else
         waitMs(kPacingMs);
 

@@ -2,12 +2,24 @@
 
 #include "device/loggerprotocol.h"
 
+#include <QSerialPort>
+
 #include <algorithm>
 
 bool isLoggerPort(const QSerialPortInfo &port)
 {
     return port.vendorIdentifier() == LoggerProtocol::kVendorId
         && port.productIdentifier() == LoggerProtocol::kProductId;
+}
+
+void configureLoggerPort(QSerialPort &port, const QSerialPortInfo &info)
+{
+    port.setPort(info);
+    port.setBaudRate(LoggerProtocol::kBaudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 namespace {

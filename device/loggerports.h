@@ -5,8 +5,14 @@
 
 #include <functional>
 
+class QSerialPort;
+
 /// True for a port that carries the logger's USB vendor and product identifiers.
 bool isLoggerPort(const QSerialPortInfo &port);
+
+/// Points port at info and sets the logger's line: 230400 baud both ways, 8 data bits, no
+/// parity, one stop bit, no flow control. The port is not opened.
+void configureLoggerPort(QSerialPort &port, const QSerialPortInfo &info);
 
 /// True while the port named portName is listed with the logger's identifiers.
 bool loggerPortPresent(const QString &portName);

@@ -25,4 +25,12 @@ constexpr char kIdentificationRequest = '3';
 // Length of the configuration command and of the configuration reply.
 constexpr int kConfigLength = 37;
 
+// How long the host waits for the identification answer, and for the device identifier.
+constexpr int kReplyTimeoutMs = 250;
+// The identifier has no fixed length and its closing 0x00 byte is optional: once it has begun,
+// this much silence ends it.
+constexpr int kIdentifierQuietMs = 50;
+// The longest identifier kept; what follows is ignored until the next request.
+constexpr int kIdentifierMaxLength = 64;
+
 } // namespace LoggerProtocol

@@ -43,9 +43,11 @@ void MainWindow::checkIdentificationReply()
 
 void MainWindow::applyConfigurationReply()
 {
-    const std::optional<DecodedConfig> config = decodeConfigurationReply(currentReply().bytes());
-    if (!config)
+    const std::optional<ConfigurationReply> reply
+        = decodeConfigurationReply(currentReply().bytes());
+    if (!reply)
         return;
+    const LoggerConfig *config = &reply->config;
 
     if (config->fahrenheit)
         (*config->fahrenheit ? ui->fahrenheitScale : ui->celsiusScale)->setChecked(true);
@@ -65,6 +67,6 @@ void MainWindow::applyConfigurationReply()
     select(ui->startMinutes, config->startMinutes);
     select(ui->logHours, config->logHours);
     select(ui->logMinutes, config->logMinutes);
-    ui->deviceTime->setText(config->deviceTime);
+    ui->deviceTime->setText(deviceTimeText(reply->clock));
     select(ui->timezoneHours, config->zone);
 }

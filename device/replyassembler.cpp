@@ -6,6 +6,7 @@ void ReplyAssembler::begin(char code)
 {
     m_command = code;
     m_complete = false;
+    m_begun = false;
     m_bytes.clear();
 }
 
@@ -20,11 +21,13 @@ bool ReplyAssembler::feed(const QByteArray &delivery)
     using namespace LoggerProtocol;
     if (m_complete || !expectsReply(m_command) || delivery.isEmpty())
         return false;
+    m_begun = true;
 
     if (m_command == kDeviceIdRequest) {
         const int end = delivery.indexOf('\0');
-        m_bytes.append(end < 0 ? delivery : delivery.left(end));
-        m_complete = end >= 0;
+        const int room = kIdentifierMaxLength - m_bytes.size();
+        m_bytes.append(delivery.left(end < 0 ? room : qMin(end, room)));
+        m_complete = end >= 0 || m_bytes.size() == kIdentifierMaxLength;
         return true;
     }
 

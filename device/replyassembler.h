@@ -5,7 +5,8 @@
 /// Collects the logger's reply to the command written last. The serial line has no framing and
 /// a reply may come in several deliveries, so each kind of reply has its own end:
 ///   identification request "3"  complete at 8 bytes
-///   device-ID request "2"       complete at its 0x00 byte (the text before it is the reply)
+///   device-ID request "2"       complete at its 0x00 byte (the text before it is the reply), or
+///                               at 64 bytes (a logger that never ends it)
 ///   configuration read "0"      complete at 37 bytes
 ///   configuration command "1"   no reply; everything is ignored
 /// Bytes after a complete reply are ignored until the next command starts a new one.
@@ -20,6 +21,8 @@ public:
 
     char command() const { return m_command; }
     bool isComplete() const { return m_complete; }
+    /// True once any byte of the reply has arrived.
+    bool hasBegun() const { return m_begun; }
     const QByteArray &bytes() const { return m_bytes; }
 
     /// True for the command codes that expect a reply assembled here.
@@ -28,5 +31,6 @@ public:
 private:
     char m_command = '\0';
     bool m_complete = false;
+    bool m_begun = false;
     QByteArray m_bytes;
 };

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto text
         = [&texts](int i) { return i < texts.size() ? QString::fromUtf8(texts.at(i)) : QString(); };
 
-    ConfigFields fields;
+    LoggerConfig fields;
     fields.fahrenheit = data[0] & 1;
     fields.alarmEnabled = data[0] & 2;
     fields.pdf = !(data[0] & 4);
@@ -49,13 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     check(command.size() == LoggerProtocol::kConfigLength);
     check(command.at(0) == LoggerProtocol::kConfigCommand);
-    check(command.at(1) == (fields.fahrenheit ? '1' : '0'));
-    check(command.at(2) == (fields.alarmEnabled ? '1' : '0'));
+    check(command.at(1) == (*fields.fahrenheit ? '1' : '0'));
+    check(command.at(2) == (*fields.alarmEnabled ? '1' : '0'));
     check(command.mid(3, 3) == encodeAlarmLimit(fields.alarmUpper));
     check(command.mid(6, 3) == encodeAlarmLimit(fields.alarmLower));
     for (char byte : command.left(9))
         check(byte == '-' || (byte >= '0' && byte <= '9'));
-    check(command.at(17) == (fields.pdf ? '1' : '0'));
+    check(command.at(17) == (*fields.pdf ? '1' : '0'));
     for (char byte : command.mid(18, 14))
         check(byte >= '0' && byte <= '9');
     check(command.mid(32) == encodeZoneOffset(fields.zone));

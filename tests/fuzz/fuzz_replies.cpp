@@ -37,16 +37,17 @@ void checkReply(const ReplyAssembler &reply)
         if (reply.isComplete()) {
             const auto config = decodeConfigurationReply(bytes);
             check(config.has_value());
-            check(config->zone.size() == 9);
-            check(config->deviceTime.size() == 19);
-            check(config->startHours.size() == 2 && config->logMinutes.size() == 2);
-            check(config->alarmUpper.toInt() >= -99 && config->alarmUpper.toInt() <= 999);
+            check(config->config.zone.size() == 9);
+            check(deviceTimeText(config->clock).size() == 19);
+            check(config->config.startHours.size() == 2 && config->config.logMinutes.size() == 2);
+            check(config->config.alarmUpper.toInt() >= -99
+                  && config->config.alarmUpper.toInt() <= 999);
         } else {
             check(!decodeConfigurationReply(bytes).has_value());
         }
         break;
     case LoggerProtocol::kDeviceIdRequest:
-        check(!bytes.contains('\0'));
+        check(!bytes.contains('\0') && bytes.size() <= LoggerProtocol::kIdentifierMaxLength);
         break;
     default:
         check(bytes.isEmpty() && !reply.isComplete());

@@ -6,13 +6,13 @@
 #include <QTest>
 #include <QTimeZone>
 
-Q_DECLARE_METATYPE(ConfigFields)
+Q_DECLARE_METATYPE(LoggerConfig)
 
 namespace {
 
-ConfigFields initialForm()
+LoggerConfig initialForm()
 {
-    ConfigFields fields;
+    LoggerConfig fields;
     fields.alarmUpper = QStringLiteral("60");
     fields.alarmLower = QStringLiteral("5");
     fields.startHours = QStringLiteral("00");
@@ -55,14 +55,14 @@ private slots:
 
 void ProtocolTest::configurationCommand_data()
 {
-    QTest::addColumn<ConfigFields>("fields");
+    QTest::addColumn<LoggerConfig>("fields");
     QTest::addColumn<QDateTime>("now");
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("initial form") << initialForm() << indiaTime(2026, 12, 5, 14, 25, 7)
                                   << QByteArray("10006000500300010114250705122026+0530");
 
-    ConfigFields edited = initialForm();
+    LoggerConfig edited = initialForm();
     edited.fahrenheit = true;
     edited.alarmEnabled = true;
     edited.alarmUpper = QStringLiteral("85");
@@ -74,7 +74,7 @@ void ProtocolTest::configurationCommand_data()
     QTest::newRow("edited form") << edited << indiaTime(2027, 1, 1, 9, 5, 0)
                                  << QByteArray("111085-0502150130109050001012027+0530");
 
-    ConfigFields csv = initialForm();
+    LoggerConfig csv = initialForm();
     csv.pdf = false;
     csv.zone = QStringLiteral("UTC-03:30");
     QTest::newRow("csv, western zone")
@@ -84,7 +84,7 @@ void ProtocolTest::configurationCommand_data()
 
 void ProtocolTest::configurationCommand()
 {
-    QFETCH(ConfigFields, fields);
+    QFETCH(LoggerConfig, fields);
     QFETCH(QDateTime, now);
     QFETCH(QByteArray, expected);
     const QByteArray command = ::configurationCommand(fields, now);
@@ -133,7 +133,7 @@ void ProtocolTest::shortZoneTextKeepsThirtySevenBytes()
     QCOMPARE(encodeZoneOffset(QStringLiteral("UTC+05")), QByteArray("+05\0\0", 5));
     QCOMPARE(encodeZoneOffset(QString()), QByteArray(5, '\0'));
 
-    ConfigFields fields = initialForm();
+    LoggerConfig fields = initialForm();
     fields.zone = QStringLiteral("UTC");
     const QByteArray command = ::configurationCommand(fields, QDateTime::currentDateTime());
     QCOMPARE(command.size(), LoggerProtocol::kConfigLength);
@@ -178,7 +178,7 @@ void ProtocolTest::unusableLimitsAreRefused()
     QFETCH(QString, lower);
     QFETCH(QString, upper);
     QFETCH(bool, usable);
-    ConfigFields fields = initialForm();
+    LoggerConfig fields = initialForm();
     fields.alarmEnabled = alarmOn;
     fields.alarmLower = lower;
     fields.alarmUpper = upper;
@@ -191,17 +191,17 @@ void ProtocolTest::replyDecodesEveryField()
 {
     const auto config = decodeConfigurationReply("011085-1002150130109050001012027+0530");
     QVERIFY(config);
-    QCOMPARE(config->fahrenheit, std::optional<bool>(true));
-    QCOMPARE(config->alarmEnabled, std::optional<bool>(true));
-    QCOMPARE(config->pdf, std::optional<bool>(true));
-    QCOMPARE(config->alarmUpper, QStringLiteral("85"));
-    QCOMPARE(config->alarmLower, QStringLiteral("-10"));
-    QCOMPARE(config->startHours, QStringLiteral("02"));
-    QCOMPARE(config->startMinutes, QStringLiteral("15"));
-    QCOMPARE(config->logHours, QStringLiteral("01"));
-    QCOMPARE(config->logMinutes, QStringLiteral("30"));
-    QCOMPARE(config->deviceTime, QStringLiteral("2027-01-01 09:05:00"));
-    QCOMPARE(config->zone, QStringLiteral("UTC+05:30"));
+    QCOMPARE(config->config.fahrenheit, std::optional<bool>(true));
+    QCOMPARE(config->config.alarmEnabled, std::optional<bool>(true));
+    QCOMPARE(config->config.pdf, std::optional<bool>(true));
+    QCOMPARE(config->config.alarmUpper, QStringLiteral("85"));
+    QCOMPARE(config->config.alarmLower, QStringLiteral("-10"));
+    QCOMPARE(config->config.startHours, QStringLiteral("02"));
+    QCOMPARE(config->config.startMinutes, QStringLiteral("15"));
+    QCOMPARE(config->config.logHours, QStringLiteral("01"));
+    QCOMPARE(config->config.logMinutes, QStringLiteral("30"));
+    QCOMPARE(deviceTimeText(config->clock), QStringLiteral("2027-01-01 09:05:00"));
+    QCOMPARE(config->config.zone, QStringLiteral("UTC+05:30"));
 }
 
 void ProtocolTest::replyWithBadFields()
@@ -209,21 +209,21 @@ void ProtocolTest::replyWithBadFields()
     // Scale "x", alarm "7", limits "abc"/"-05", file type "9", clock and zone garbage.
     const auto config = decodeConfigurationReply("0x7abc-0502150100999999999999999999XYZ");
     QVERIFY(config);
-    QVERIFY(!config->fahrenheit);
-    QVERIFY(!config->alarmEnabled);
-    QVERIFY(!config->pdf);
-    QCOMPARE(config->alarmUpper, QStringLiteral("0"));
-    QCOMPARE(config->alarmLower, QStringLiteral("-5"));
-    QCOMPARE(config->logMinutes, QStringLiteral("00"));
-    QCOMPARE(config->deviceTime, QStringLiteral("9999-99-99 99:99:99"));
-    QCOMPARE(config->zone, QStringLiteral("UTC999:XY"));
+    QVERIFY(!config->config.fahrenheit);
+    QVERIFY(!config->config.alarmEnabled);
+    QVERIFY(!config->config.pdf);
+    QCOMPARE(config->config.alarmUpper, QStringLiteral("0"));
+    QCOMPARE(config->config.alarmLower, QStringLiteral("-5"));
+    QCOMPARE(config->config.logMinutes, QStringLiteral("00"));
+    QCOMPARE(deviceTimeText(config->clock), QStringLiteral("9999-99-99 99:99:99"));
+    QCOMPARE(config->config.zone, QStringLiteral("UTC999:XY"));
 
     // Zero bytes are characters like any other: the fields keep their width.
     const auto zeros
         = decodeConfigurationReply(QByteArray("0110850050215013010905000101\0\0\0\0+0530", 37));
     QVERIFY(zeros);
-    QCOMPARE(zeros->deviceTime.size(), 19);
-    QCOMPARE(zeros->deviceTime.left(4), QString(4, QChar(0)));
+    QCOMPARE(deviceTimeText(zeros->clock).size(), 19);
+    QCOMPARE(deviceTimeText(zeros->clock).left(4), QString(4, QChar::ReplacementCharacter));
 }
 
 void ProtocolTest::shortReplyIsNotDecoded()
