@@ -1,5 +1,7 @@
 #include "app/appsetup.h"
 
+#include "app/terminationsignals.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
@@ -36,9 +38,19 @@ protected:
 
 } // namespace
 
+void prepareDisplayScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // Pass-through: 125 % and 150 % scale by 1.25 and 1.5, not rounded to 1 or 2.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
 void prepareApplication(QApplication &app, QWidget &mainWindow)
 {
-    Q_UNUSED(app)
+    // The window's destructor closes the port, and with it goes the port's lock file.
+    watchTerminationSignals(&app, [] { QCoreApplication::quit(); });
 #ifdef Q_OS_WIN
     // The executable's own icon resource serves as the window icon.
     Q_UNUSED(mainWindow)

@@ -5,6 +5,7 @@
 
 int main(int argc, char *argv[])
 {
+    prepareDisplayScaling();
     QApplication app(argc, argv);
     MainWindow window;
     prepareApplication(app, window);

@@ -11,6 +11,7 @@
 int main(int argc, char *argv[])
 {
     const qint64 entered = BenchProbe::realtimeNs();
+    prepareDisplayScaling();
     QApplication app(argc, argv);
     const qint64 appReady = BenchProbe::realtimeNs();
     MainWindow window;
