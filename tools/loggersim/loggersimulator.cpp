@@ -155,13 +155,13 @@ void LoggerSimulator::handle(const LoggerCommand &command)
     emit commandReceived(command.bytes, describe(command));
     switch (command.kind) {
     case LoggerCommand::IdentificationRequest:
-        reply(m_options.identificationCode);
+        reply(m_options.identificationCode, m_options.latencyMs);
         break;
     case LoggerCommand::DeviceIdRequest:
-        reply(m_options.deviceId + '\0');
+        reply(m_options.deviceId + '\0', m_options.latencyMs + m_options.slowRepliesMs);
         break;
     case LoggerCommand::ConfigReadRequest:
-        reply(faultyConfigReply());
+        reply(faultyConfigReply(), m_options.latencyMs + m_options.slowRepliesMs);
         break;
     case LoggerCommand::ConfigCommand: {
         m_config = command.bytes;
@@ -194,14 +194,15 @@ QByteArray LoggerSimulator::faultyConfigReply() const
     return bytes;
 }
 
-void LoggerSimulator::reply(QByteArray bytes)
+void LoggerSimulator::reply(QByteArray bytes, int latencyMs)
 {
     if (m_options.silent)
         return;
     bytes.append(QByteArray(m_options.trailingBytes, kTrailingByte));
-    if (m_options.latencyMs > 0)
-        QTimer::singleShot(m_options.latencyMs, Qt::PreciseTimer, this,
-                           [this, bytes] { send(bytes); });
+    if (m_options.repeatReplies)
+        bytes += bytes;
+    if (latencyMs > 0)
+        QTimer::singleShot(latencyMs, Qt::PreciseTimer, this, [this, bytes] { send(bytes); });
     else
         send(bytes);
 }

@@ -64,6 +64,11 @@ int main(int argc, char *argv[])
     };
     option("device-id", "Identifier answered to the device-ID request (default TL-0001).", "text");
     option("latency", "Wait this long before every reply.", "ms");
+    option("slow-replies",
+           "Wait this long (on top of --latency) before answering the device-ID "
+           "and configuration requests.",
+           "ms");
+    flag("repeat", "Send every reply twice.");
     option("split", "Send every reply in two writes, this far apart.", "ms");
     flag("wrong-id", "Answer the identification request with a wrong code.");
     flag("silent", "Answer nothing at all.");
@@ -82,6 +87,9 @@ int main(int argc, char *argv[])
         options.deviceId = parser.value(QStringLiteral("device-id")).toUtf8();
     if (parser.isSet(QStringLiteral("latency")))
         options.latencyMs = intValue(parser, QStringLiteral("latency"), ok);
+    if (parser.isSet(QStringLiteral("slow-replies")))
+        options.slowRepliesMs = intValue(parser, QStringLiteral("slow-replies"), ok);
+    options.repeatReplies = parser.isSet(QStringLiteral("repeat"));
     if (parser.isSet(QStringLiteral("split")))
         options.splitPauseMs = intValue(parser, QStringLiteral("split"), ok);
     if (parser.isSet(QStringLiteral("wrong-id"))) {
