@@ -202,6 +202,12 @@ void DeviceFlowsTest::readWhileDisconnectedConnectsFirst()
     // The identifier was complete before the configuration was asked for.
     QCOMPARE(child<QLineEdit>("deviceID")->text(), QStringLiteral("TL-0001"));
     QTRY_VERIFY(!child<QLineEdit>("deviceTime")->text().isEmpty());
+    // Decoded from the configuration reply itself, not from bytes shifted by a late identifier.
+    QVERIFY2(QDateTime::fromString(child<QLineEdit>("deviceTime")->text(),
+                                   QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                 .isValid(),
+             qPrintable(child<QLineEdit>("deviceTime")->text()));
+    QCOMPARE(child<QLineEdit>("alarmUpper")->text(), QStringLiteral("60"));
     QTRY_COMPARE(commandsSeenBy(0).size(), 5);
     QCOMPARE(commandsSeenBy(0).mid(2),
              QStringList({"cmd 3 identification request", "cmd 2 device-id request",

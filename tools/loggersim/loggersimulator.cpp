@@ -199,8 +199,6 @@ void LoggerSimulator::reply(QByteArray bytes, int latencyMs)
     if (m_options.silent)
         return;
     bytes.append(QByteArray(m_options.trailingBytes, kTrailingByte));
-    if (m_options.repeatReplies)
-        bytes += bytes;
     if (latencyMs > 0)
         QTimer::singleShot(latencyMs, Qt::PreciseTimer, this, [this, bytes] { send(bytes); });
     else

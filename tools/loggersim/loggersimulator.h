@@ -21,7 +21,6 @@ struct LoggerSimulatorOptions
     QByteArray deviceId = "TL-0001";
     int latencyMs = 0; // delay before every reply
     int slowRepliesMs = 0; // delay before the replies to the device-ID and configuration requests
-    bool repeatReplies = false; // every reply goes out twice
     int splitPauseMs = -1; // >= 0: every reply goes out in two writes, this far apart
     QByteArray identificationCode = LoggerProtocol::kIdentificationCode; // set another to fail
     bool silent = false; // answer nothing at all

@@ -68,7 +68,6 @@ int main(int argc, char *argv[])
            "Wait this long (on top of --latency) before answering the device-ID "
            "and configuration requests.",
            "ms");
-    flag("repeat", "Send every reply twice.");
     option("split", "Send every reply in two writes, this far apart.", "ms");
     flag("wrong-id", "Answer the identification request with a wrong code.");
     flag("silent", "Answer nothing at all.");
@@ -89,7 +88,6 @@ int main(int argc, char *argv[])
         options.latencyMs = intValue(parser, QStringLiteral("latency"), ok);
     if (parser.isSet(QStringLiteral("slow-replies")))
         options.slowRepliesMs = intValue(parser, QStringLiteral("slow-replies"), ok);
-    options.repeatReplies = parser.isSet(QStringLiteral("repeat"));
     if (parser.isSet(QStringLiteral("split")))
         options.splitPauseMs = intValue(parser, QStringLiteral("split"), ok);
     if (parser.isSet(QStringLiteral("wrong-id"))) {
