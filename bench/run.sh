@@ -33,7 +33,7 @@ vusb=$build/tools/vusb/tempyra-vusb
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-xvfb=(xvfb-run -a -s "-screen 0 1024x768x24")
+xvfb=(xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96")
 export bin work runs idle_seconds
 
 # --- Helpers ----------------------------------------------------------------------------------

@@ -59,16 +59,16 @@ click() {
 connect_button() { click 313 49; }
 read_button() { click 400 49; }
 set_button() { click 225 629; }
-fahrenheit() { click 297 88; }
-alarm_box() { click 18 392; }
-upper_field() { click 380 433; }
-lower_field() { click 165 433; }
+fahrenheit() { click 297 83; }
+alarm_box() { click 18 373; }
+upper_field() { click 380 412; }
+lower_field() { click 165 412; }
 
 # Selects the whole activity log with the mouse and prints it, a line per entry. The drag starts
 # below the last line: a press inside an earlier selection would start dragging that instead.
 activity_log() {
     xdotool mousemove --sync $((X + 425)) $((Y + 588)) mousedown 1 \
-        mousemove --sync $((X + 22)) $((Y + 503)) mouseup 1
+        mousemove --sync $((X + 16)) $((Y + 480)) mouseup 1
     sleep 0.2
     xclip -o -selection primary 2>/dev/null | sed 's/^[0-9:]* : //'
     echo
@@ -128,7 +128,14 @@ log_has_last "Connected!" || fail "log after replug: $(activity_log)"
 shot 5-reconnected
 pass "reconnected after replug"
 
-kill "$app"
-wait "$app" 2>/dev/null || true
+# Ended from outside (a logout, a shutdown) as if the window were closed: the port's lock goes.
+lock=/run/lock/LCK..ttyACM0
+[[ -e $lock ]] || fail "no lock file on the connected port"
+kill -TERM "$app"
+status=0
+wait "$app" || status=$?
 trap - EXIT
+[[ $status -eq 0 ]] || fail "SIGTERM ended the program with status $status"
+[[ ! -e $lock ]] || fail "the port's lock file is left behind"
+pass "SIGTERM closes the port"
 echo "gui_session: all steps passed"
