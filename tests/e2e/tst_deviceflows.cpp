@@ -340,12 +340,13 @@ void DeviceFlowsTest::pressesDuringAScanAreIgnored()
     QTimer::singleShot(50, this, [this] {
         click("ConnectButton");
         click("readButton");
+        click("setConfigButton");
     });
     click("ConnectButton");
     QCOMPARE(log().mid(1), QStringList({"Disconnected!", "Connected!"}));
     QTRY_COMPARE(commandsSeenBy(0).size(), 4);
     QTest::qWait(500);
-    QCOMPARE(commandsSeenBy(0).size(), 4); // 3, 2, then 3, 2: one scan, no read
+    QCOMPARE(commandsSeenBy(0).size(), 4); // 3, 2, then 3, 2: one scan, no read, no write
 }
 
 void DeviceFlowsTest::unplugDuringRead()
