@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a configured and built tree, checks its contents and desktop
-# entry, installs it, starts the installed program headless and removes the package again.
+# entry, installs it, starts the installed programs headless and removes the package again.
 # Usage: .ci/check-package.sh [build-dir]   (default: build). Runs as root.
 # Needs cmake (cpack), dpkg-dev (dpkg-shlibdeps), desktop-file-utils and apt.
 set -euo pipefail
@@ -15,7 +15,7 @@ fail() {
 }
 
 [ "$(id -u)" -eq 0 ] || fail "installing the package needs root"
-cmake --build "$build" --target tempyra-config
+cmake --build "$build" --target tempyra-config tempyra-cli tempyra-cli-manual
 
 out=$build/package-check
 rm -rf "$out"
@@ -29,6 +29,8 @@ dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb" | tee "$out/contents.txt"
 expected=(
     ./usr/bin/tempyra-config
+    ./usr/bin/tempyra-cli
+    ./usr/share/man/man1/tempyra-cli.1.gz
     ./usr/share/applications/tempyra-config.desktop
     ./usr/share/icons/hicolor/scalable/apps/tempyra-config.svg
     ./usr/lib/udev/rules.d/70-tempyra-logger.rules
@@ -62,7 +64,9 @@ remove_package() {
 }
 trap remove_package EXIT
 apt-get install -y "$deb"
-[ -x /usr/bin/tempyra-config ] || fail "/usr/bin/tempyra-config is not installed"
+for program in tempyra-config tempyra-cli; do
+    [ -x /usr/bin/$program ] || fail "/usr/bin/$program is not installed"
+done
 
 # The program has no exit of its own: it passes if it is still running after three seconds.
 QT_QPA_PLATFORM=offscreen /usr/bin/tempyra-config </dev/null &
@@ -76,6 +80,15 @@ fi
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 
+# The command-line program: its help, and a list of the loggers (none here) that ends by itself.
+help=$(/usr/bin/tempyra-cli --help) || fail "tempyra-cli --help failed"
+grep -q 'list, read, write or provision' <<<"$help" || fail "tempyra-cli --help names no commands"
+/usr/bin/tempyra-cli list </dev/null || fail "tempyra-cli list failed"
+zcat "$out/root/usr/share/man/man1/tempyra-cli.1.gz" | grep -q '^\.TH TEMPYRA-CLI 1' ||
+    fail "the manual page of tempyra-cli does not read"
+
 remove_package
-[ ! -e /usr/bin/tempyra-config ] || fail "/usr/bin/tempyra-config is still there after removal"
+for program in tempyra-config tempyra-cli; do
+    [ ! -e /usr/bin/$program ] || fail "/usr/bin/$program is still there after removal"
+done
 echo "check-package: $(basename "$deb") builds, installs, starts and removes cleanly"

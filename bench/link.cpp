@@ -1,8 +1,9 @@
 // The window's link to a logger on the virtual USB bench (tempyra-vusb), offscreen.
 //
 //   bench-link connect-read N   Disconnect, then Read (which connects first) until deviceTime is
-//                               filled, N times; then, with the window's port closed, N raw round
-//                               trips of "0" and its 37-byte answer over the same port.
+//                               filled, N times; then, with the window's port closed, N times the
+//                               reference: port scan, open, the round trips of "3", "2" and "0"
+//                               with a plain QSerialPort, close.
 //   bench-link silent-wait N    Against a silent logger: CPU and wall time of N connection
 //                               attempts, each of which waits out the identification bound.
 
@@ -78,7 +79,6 @@ int connectRead(int runs)
     window->show();
     if (deviceConnected != 1)
         fail("no logger connected at start-up (run on the bench with one --logger)");
-    const QString portName = serialPort->portName();
     auto *connectButton = child<QPushButton>(window.get(), "ConnectButton");
     auto *readButton = child<QPushButton>(window.get(), "readButton");
     auto *deviceTime = child<QLineEdit>(window.get(), "deviceTime");
@@ -102,46 +102,64 @@ int connectRead(int runs)
         }
     }
 
-    // Same port, the window's side closed.
+    // The reference, with the window's port closed: what a minimal program with a plain
+    // QSerialPort does for the same result. It scans the ports, takes the first with the
+    // logger's USB identifiers, opens it with the same line settings, makes the same three
+    // round trips and closes it again.
     QTest::mouseClick(connectButton, Qt::LeftButton);
     if (serialPort->isOpen())
         fail("the window's port is still open");
     QSerialPort raw;
-    raw.setPortName(portName);
     raw.setBaudRate(LoggerProtocol::kBaudRate, QSerialPort::AllDirections);
     raw.setDataBits(QSerialPort::Data8);
     raw.setParity(QSerialPort::NoParity);
     raw.setStopBits(QSerialPort::OneStop);
     raw.setFlowControl(QSerialPort::NoFlowControl);
-    if (!raw.open(QIODevice::ReadWrite))
-        fail("cannot open the port for the raw round trip");
 
     QByteArray answer;
+    int length = 0; // the answer's length; 0 for one that ends at a zero byte
     QEventLoop loop;
     QObject::connect(&raw, &QSerialPort::readyRead, &loop, [&] {
         answer += raw.readAll();
-        if (answer.size() >= LoggerProtocol::kConfigLength)
+        if (length > 0 ? answer.size() >= length : answer.contains('\0'))
             loop.quit();
     });
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
-
-    std::vector<double> trips;
-    for (int i = 0; i < kWarmUp + runs; ++i) {
+    const auto roundTrip = [&](char code, int answerLength) {
         answer.clear();
-        QElapsedTimer trip;
-        trip.start();
+        length = answerLength;
         giveUp.start(kGiveUpMs);
-        raw.write(QByteArray(1, LoggerProtocol::kConfigReadRequest));
+        raw.write(QByteArray(1, code));
         loop.exec();
-        const double ms = msSince(trip);
-        if (answer.size() != LoggerProtocol::kConfigLength)
-            fail("the raw round trip did not bring exactly 37 bytes");
+        return length > 0 ? answer.size() == length : answer.endsWith('\0');
+    };
+
+    std::vector<double> references;
+    for (int i = 0; i < kWarmUp + runs; ++i) {
+        QElapsedTimer reference;
+        reference.start();
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        const auto logger = std::find_if(ports.cbegin(), ports.cend(), [](const auto &port) {
+            return port.vendorIdentifier() == LoggerProtocol::kVendorId
+                && port.productIdentifier() == LoggerProtocol::kProductId;
+        });
+        if (logger == ports.cend())
+            fail("the reference found no logger");
+        raw.setPort(*logger);
+        if (!raw.open(QIODevice::ReadWrite))
+            fail("cannot open the port for the reference");
+        const bool answered = roundTrip(LoggerProtocol::kIdentificationRequest,
+                                        LoggerProtocol::kIdentificationLength)
+            && roundTrip(LoggerProtocol::kDeviceIdRequest, 0)
+            && roundTrip(LoggerProtocol::kConfigReadRequest, LoggerProtocol::kConfigLength);
+        raw.close();
+        if (!answered)
+            fail("the reference's round trips did not bring the whole answers");
         if (i >= kWarmUp)
-            trips.push_back(ms);
+            references.push_back(msSince(reference));
     }
-    raw.close();
 
     // Where a connection's fixed cost goes: the port scan, and opening and closing the port.
     std::vector<double> scans, opens;
@@ -164,8 +182,8 @@ int connectRead(int runs)
     BenchProbe::report("runs", qint64(runs));
     BenchProbe::report("cycle_ms", median(cycles));
     BenchProbe::report("read_press_ms", median(reads));
-    BenchProbe::report("raw_ms", median(trips));
-    BenchProbe::report("raw_min_ms", *std::min_element(trips.begin(), trips.end()));
+    BenchProbe::report("reference_ms", median(references));
+    BenchProbe::report("reference_min_ms", *std::min_element(references.begin(), references.end()));
     BenchProbe::report("cycle_min_ms", *std::min_element(cycles.begin(), cycles.end()));
     BenchProbe::report("scan_ms", median(scans));
     BenchProbe::report("open_close_ms", median(opens));

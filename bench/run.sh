@@ -135,26 +135,27 @@ else
     skipped "Start-up to first frame, logger attached (ms)" "info"
 fi
 
-# --- 2. Connect and Read against the raw round trip -------------------------------------------
+# --- 2. Connect and Read against a minimal program doing the same -----------------------------
 
 status=0
 QT_QPA_PLATFORM=offscreen on_bench --logger -- "$bin/bench-link" connect-read "$runs" \
     >"$work/link.txt" || status=$?
 if [[ $status -eq 0 ]]; then
     cycle=$(value "$work/link.txt" cycle_ms)
-    raw=$(value "$work/link.txt" raw_ms)
-    ratio=$(calc "$cycle / $raw" 0)
-    row "Disconnect, Connect and Read (ms)" "$cycle" "$raw" "${ratio}×" "≤ 3× (raw round trip)" \
-        "$(at_most "$ratio" 3)"
+    reference=$(value "$work/link.txt" reference_ms)
+    ratio=$(calc "$cycle / $reference" 1)
+    row "Disconnect, Connect and Read (ms)" "$cycle" "$reference" "${ratio}×" \
+        "≤ 1.5× (minimal program)" "$(at_most "$ratio" 1.5)"
     note "Connect and Read: one iteration presses ConnectButton (disconnect), clears deviceTime," \
         "presses readButton (scan, open, identification, identifier, configuration read) and" \
         "waits until deviceTime is filled; the press of readButton alone takes" \
-        "$(value "$work/link.txt" read_press_ms) ms. The reference writes \"0\" and reads the" \
-        "37-byte answer over the same port with a raw QSerialPort. Fixed costs measured in the" \
-        "same run: one serial port scan $(value "$work/link.txt" scan_ms) ms, opening and" \
+        "$(value "$work/link.txt" read_press_ms) ms. The reference is a minimal program with a" \
+        "plain QSerialPort doing the same: port scan with the USB id match, open with the same" \
+        "line settings, the round trips of \"3\", \"2\" and \"0\", close. Fixed costs measured in" \
+        "the same run: one serial port scan $(value "$work/link.txt" scan_ms) ms, opening and" \
         "closing the port $(value "$work/link.txt" open_close_ms) ms."
 else
-    skipped "Disconnect, Connect and Read (ms)" "≤ 3× (raw round trip)"
+    skipped "Disconnect, Connect and Read (ms)" "≤ 1.5× (minimal program)"
 fi
 
 # The same with a logger that takes 1 ms to answer, nearer to a USB link than a bare
@@ -164,10 +165,10 @@ QT_QPA_PLATFORM=offscreen on_bench --logger="--latency 1" -- "$bin/bench-link" c
     "$runs" >"$work/link-latency.txt" || status=$?
 if [[ $status -eq 0 ]]; then
     cycle=$(value "$work/link-latency.txt" cycle_ms)
-    raw=$(value "$work/link-latency.txt" raw_ms)
-    ratio=$(calc "$cycle / $raw" 1)
-    row "Disconnect, Connect and Read, 1 ms replies (ms)" "$cycle" "$raw" "${ratio}×" \
-        "info (goal on row above)" "info: $(at_most "$ratio" 3)"
+    reference=$(value "$work/link-latency.txt" reference_ms)
+    ratio=$(calc "$cycle / $reference" 1)
+    row "Disconnect, Connect and Read, 1 ms replies (ms)" "$cycle" "$reference" "${ratio}×" \
+        "info (goal on row above)" "info: $(at_most "$ratio" 1.5)"
 else
     skipped "Disconnect, Connect and Read, 1 ms replies (ms)" "info"
 fi
@@ -223,6 +224,71 @@ if [[ $status -eq 0 ]]; then
         "$(value "$work/silent.txt" construct_wall_ms) ms."
 else
     skipped "Identification wait, silent logger (CPU %)" "a few % (≤ 5 %)"
+fi
+
+# --- 5. tempyra-cli write --all on 1, 4 and 8 loggers ----------------------------------------
+
+# Inside the bench: write --all with verification, three runs to warm up and then $runs timed
+# ones, each from the program's start to its end; prints the median. With "tmpfs", the ports'
+# lock files go to a tmpfs first, as /run/lock is on Debian; the bench keeps them in its control
+# folder, where every lock taken costs a flush to disk.
+cli_write() {
+    set -euo pipefail
+    local i start end
+    [[ ${1:-} != tmpfs ]] || mount -t tmpfs -o mode=1777 tmpfs /run/lock
+    echo '{"alarm": {"enabled": true, "lower": 2, "upper": 8}, "interval": "00:15"}' \
+        >"$work/profile.json"
+    : >"$work/cli-times"
+    for ((i = 0; i < runs + 3; i++)); do
+        start=$(date +%s%N)
+        "$cli" write "$work/profile.json" --all --log "$work/audit.jsonl" >/dev/null
+        end=$(date +%s%N)
+        ((i < 3)) || echo "$((end - start))" >>"$work/cli-times"
+    done
+    sort -n "$work/cli-times" | awk '{ v[NR] = $1 } END {
+        printf "write_ms %.3f\n", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1e6 }'
+}
+# cli_bench LOGGERS [tmpfs]: the figures for that many loggers in $work/cli-LOGGERS[tmpfs].txt.
+cli_bench() {
+    local loggers=() k
+    for ((k = 0; k < $1; k++)); do
+        loggers+=(--logger)
+    done
+    on_bench "${loggers[@]}" -- bash -c "$(declare -f cli_write); cli_write ${2:-}" \
+        >"$work/cli-$1${2:-}.txt"
+}
+export cli=$build/cli/tempyra-cli
+status=0
+cli_bench 1 tmpfs || status=$?
+if [[ $status -eq 0 ]]; then
+    cli_bench 4 tmpfs
+    cli_bench 8 tmpfs
+    cli_bench 1
+    cli_bench 8
+    one=$(value "$work/cli-1tmpfs.txt" write_ms)
+    row "tempyra-cli write --all, 1 logger (ms)" "$one" - - "reference of the rows below" info
+    four=$(value "$work/cli-4tmpfs.txt" write_ms)
+    ratio=$(calc "$four / $one")
+    row "tempyra-cli write --all, 4 loggers (ms)" "$four" "$one" "${ratio}×" "info (1 logger)" \
+        "info: $(at_most "$ratio" 1.5)"
+    eight=$(value "$work/cli-8tmpfs.txt" write_ms)
+    ratio=$(calc "$eight / $one")
+    row "tempyra-cli write --all, 8 loggers (ms)" "$eight" "$one" "${ratio}×" "≤ 1.5× (1 logger)" \
+        "$(at_most "$ratio" 1.5)"
+    one=$(value "$work/cli-1.txt" write_ms)
+    eight=$(value "$work/cli-8.txt" write_ms)
+    ratio=$(calc "$eight / $one")
+    row "The same, 8 loggers, lock files on disk (ms)" "$eight" "$one" "${ratio}×" \
+        "info (goal on row above)" "info: $(at_most "$ratio" 1.5)"
+    note "tempyra-cli write --all: from the program's start to its end, a port scan, then for" \
+        "every logger at the same time open, identification, identifier, the 37-byte write," \
+        "read back and compare, close, and one audit line each. The loggers share one thread," \
+        "so what grows with their number is the work each costs the processor, most of it" \
+        "opening the port: Qt takes a lock file there on every open and flushes it to disk." \
+        "The goal rows have the lock folder on a tmpfs, as /run/lock is on Debian; the last" \
+        "row keeps it where the bench puts it, on the disk."
+else
+    skipped "tempyra-cli write --all, 8 loggers (ms)" "≤ 1.5× (1 logger)"
 fi
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

@@ -11,9 +11,6 @@
 #include <QSerialPort>
 
 namespace {
-// The whole command must have left the port within this time to count as written.
-constexpr int kWriteTimeoutMs = 500;
-
 bool writeWhole(QSerialPort *port, const QByteArray &data)
 {
     if (!port->isOpen())
@@ -24,7 +21,7 @@ bool writeWhole(QSerialPort *port, const QByteArray &data)
     QElapsedTimer elapsed;
     elapsed.start();
     while (port->bytesToWrite() > 0) {
-        const int left = kWriteTimeoutMs - int(elapsed.elapsed());
+        const int left = LoggerProtocol::kWriteTimeoutMs - int(elapsed.elapsed());
         if (left <= 0 || !port->waitForBytesWritten(left))
             return false;
     }

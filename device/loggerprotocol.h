@@ -32,5 +32,7 @@ constexpr int kReplyTimeoutMs = 250;
 constexpr int kIdentifierQuietMs = 50;
 // The longest identifier kept; what follows is ignored until the next request.
 constexpr int kIdentifierMaxLength = 64;
+// The whole configuration command must have left the port within this time to count as written.
+constexpr int kWriteTimeoutMs = 500;
 
 } // namespace LoggerProtocol

@@ -164,9 +164,14 @@ void LoggerSimulator::handle(const LoggerCommand &command)
         reply(faultyConfigReply(), m_options.latencyMs + m_options.slowRepliesMs);
         break;
     case LoggerCommand::ConfigCommand: {
+        if (m_options.ignoreWrites)
+            break;
         m_config = command.bytes;
+        // Another digit of the same field: '0' <-> '1', '4' <-> '5' and so on.
+        if (m_options.corruptByte >= 0)
+            m_config[m_options.corruptByte] = char(m_config.at(m_options.corruptByte) ^ 1);
         // A clock that is no date keeps the old one running; the settings are taken anyway.
-        const QDateTime commanded = decodeClock(field(command.bytes, kClock));
+        const QDateTime commanded = decodeClock(field(m_config, kClock));
         if (commanded.isValid())
             setClock(commanded);
         break;

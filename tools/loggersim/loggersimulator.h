@@ -30,6 +30,8 @@ struct LoggerSimulatorOptions
     int floodIntervalMs = 0; // > 0: an unsolicited burst this often
     int floodBurstBytes = 16;
     int unplugAfterMs = 0; // > 0: unplug by itself this long after start()
+    bool ignoreWrites = false; // configuration commands leave the settings as they were
+    int corruptByte = -1; // >= 0: this byte of every configuration command is stored changed
 };
 
 // A temperature logger behind a pseudo-terminal. The tool opens slavePath() as its serial port.

@@ -1,11 +1,13 @@
 // tempyra-logger-sim: a temperature logger behind a pseudo-terminal, for development and demos.
 // Prints "pty: <slave path>", then one line per command received from the host.
 
+#include "loggerconfig.h"
 #include "loggersimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -78,6 +80,11 @@ int main(int argc, char *argv[])
     option("flood-bytes", "Bytes per flood burst (default 16).", "n");
     option("unplug-after", "Unplug this many seconds after start.", "seconds");
     option("link", "Create a symlink at this path to the pty (removed at exit).", "path");
+    flag("ignore-writes", "Keep the settings when a configuration command comes.");
+    option("corrupt-field",
+           "Store every configuration command with this field changed: scale, alarm, upper, "
+           "lower, delay, interval, file, clock or zone.",
+           "field");
     parser.process(app);
 
     LoggerSimulatorOptions options;
@@ -113,6 +120,27 @@ int main(int argc, char *argv[])
             ok = false;
         }
         options.unplugAfterMs = qMax(1, qRound(seconds * 1000));
+    }
+    options.ignoreWrites = parser.isSet(QStringLiteral("ignore-writes"));
+    if (parser.isSet(QStringLiteral("corrupt-field"))) {
+        using namespace LoggerSimConfig;
+        const QHash<QString, Field> fields {{QStringLiteral("scale"), kScale},
+                                            {QStringLiteral("alarm"), kAlarm},
+                                            {QStringLiteral("upper"), kUpper},
+                                            {QStringLiteral("lower"), kLower},
+                                            {QStringLiteral("delay"), kDelayMinutes},
+                                            {QStringLiteral("interval"), kIntervalMinutes},
+                                            {QStringLiteral("file"), kFileType},
+                                            {QStringLiteral("clock"), kClock},
+                                            {QStringLiteral("zone"), kZone}};
+        const auto field = fields.constFind(parser.value(QStringLiteral("corrupt-field")));
+        if (field == fields.cend()) {
+            std::fprintf(stderr, "--corrupt-field expects one of the fields its help names\n");
+            ok = false;
+        } else {
+            // The field's last byte is a digit in every field.
+            options.corruptByte = field->offset + field->length - 1;
+        }
     }
     if (!ok)
         return 2;

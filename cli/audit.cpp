@@ -1,0 +1,73 @@
+#include "audit.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <QSysInfo>
+
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool openForAppending(QFile &file, QString *error)
+{
+    QDir().mkpath(QFileInfo(file.fileName()).absolutePath());
+    // Unbuffered: every write() of QFile is one write to the file.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return true;
+    *error = QStringLiteral("cannot open the audit file %1: %2")
+                 .arg(file.fileName(), file.errorString());
+    return false;
+}
+
+QString userName()
+{
+#ifdef Q_OS_UNIX
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(::geteuid());
+#else
+    return qEnvironmentVariable("USERNAME");
+#endif
+}
+
+} // namespace
+
+namespace Audit {
+
+QString defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/audit.jsonl");
+}
+
+bool usable(const QString &path, QString *error)
+{
+    QFile file(path);
+    return openForAppending(file, error);
+}
+
+bool append(const QString &path, QJsonObject &record, QString *error)
+{
+    record[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    record[QStringLiteral("host")] = QSysInfo::machineHostName();
+    record[QStringLiteral("user")] = userName();
+    const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+
+    QFile file(path);
+    if (!openForAppending(file, error))
+        return false;
+    if (file.write(line) != line.size()) {
+        *error = QStringLiteral("cannot write the audit record to %1: %2")
+                     .arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace Audit

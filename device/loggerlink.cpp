@@ -1,0 +1,197 @@
+#include "device/loggerlink.h"
+
+#include "device/configcommand.h"
+#include "device/loggerports.h"
+#include "device/loggerprotocol.h"
+
+namespace {
+// The configuration reply has no bound in the window, which waits for it as long as it is
+// connected; 37 bytes at 230400 baud take under 2 ms, so a second is generous.
+constexpr int kConfigReplyTimeoutMs = 1000;
+} // namespace
+
+LoggerLink::LoggerLink(const QSerialPortInfo &port, QObject *parent)
+    : QObject(parent)
+    , m_info(port)
+{
+    for (QTimer *timer : {&m_bound, &m_quiet}) {
+        // Precise timers: a coarse one may end a bound up to 5 % early.
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setSingleShot(true);
+    }
+    connect(&m_bound, &QTimer::timeout, this, &LoggerLink::boundPassed);
+    connect(&m_quiet, &QTimer::timeout, this, &LoggerLink::replyComplete);
+    connect(&m_port, &QSerialPort::readyRead, this, &LoggerLink::received);
+    connect(&m_port, &QSerialPort::bytesWritten, this, [this] {
+        if (m_step == Step::Write && m_port.bytesToWrite() == 0) {
+            m_written = true;
+            m_bound.stop();
+            next();
+        }
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        // Errors of open() are judged where it is called; these come from a lost line.
+        if (m_step != Step::Idle && m_step != Step::Done
+            && (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+                || error == QSerialPort::WriteError))
+            fail(tr("port error: %1").arg(m_port.errorString()));
+    });
+}
+
+void LoggerLink::identify()
+{
+    start();
+}
+
+void LoggerLink::read()
+{
+    m_reading = true;
+    start();
+}
+
+void LoggerLink::write(const LoggerConfig &config, bool readBack)
+{
+    m_config = config;
+    m_writing = true;
+    m_reading = readBack;
+    start();
+}
+
+void LoggerLink::start()
+{
+    configureLoggerPort(m_port, m_info);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        fail(tr("cannot open the port: %1").arg(m_port.errorString()));
+        return;
+    }
+    request(Step::Identify, LoggerProtocol::kIdentificationRequest,
+            LoggerProtocol::kReplyTimeoutMs);
+}
+
+void LoggerLink::request(Step step, char code, int boundMs)
+{
+    // Bytes still unread belong to an earlier reply (a late or repeated one), not to the start
+    // of this one.
+    m_port.clear(QSerialPort::Input);
+    m_step = step;
+    m_assembler.begin(code);
+    m_quiet.stop();
+    if (m_port.write(QByteArray(1, code)) != 1) {
+        fail(tr("cannot write to the port: %1").arg(m_port.errorString()));
+        return;
+    }
+    m_bound.start(boundMs);
+}
+
+void LoggerLink::writeCommand()
+{
+    m_command = configurationCommand(m_config, QDateTime::currentDateTime());
+    if (m_command.isEmpty()) {
+        fail(tr("the alarm limits are not usable"));
+        return;
+    }
+    m_port.clear(QSerialPort::Input);
+    m_step = Step::Write;
+    m_assembler.begin(LoggerProtocol::kConfigCommand);
+    if (m_port.write(m_command) != m_command.size()) {
+        fail(tr("cannot write to the port: %1").arg(m_port.errorString()));
+        return;
+    }
+    m_bound.start(LoggerProtocol::kWriteTimeoutMs);
+}
+
+void LoggerLink::received()
+{
+    if (!m_assembler.feed(m_port.readAll()))
+        return;
+    if (m_assembler.isComplete())
+        replyComplete();
+    else if (m_step == Step::Identifier)
+        // The identifier's closing 0x00 byte is optional: once it has begun, silence ends it.
+        m_quiet.start(LoggerProtocol::kIdentifierQuietMs);
+}
+
+void LoggerLink::replyComplete()
+{
+    m_bound.stop();
+    m_quiet.stop();
+    switch (m_step) {
+    case Step::Identify:
+        if (m_assembler.bytes() != LoggerProtocol::kIdentificationCode) {
+            fail(tr("wrong identification answer \"%1\"")
+                     .arg(QString::fromLatin1(m_assembler.bytes().toPercentEncoding())));
+            return;
+        }
+        m_identified = true;
+        break;
+    case Step::Identifier:
+        m_deviceId = m_assembler.bytes();
+        break;
+    case Step::Read:
+        m_reply = decodeConfigurationReply(m_assembler.bytes());
+        m_replyTime = QDateTime::currentDateTimeUtc();
+        break;
+    default:
+        return;
+    }
+    next();
+}
+
+void LoggerLink::boundPassed()
+{
+    switch (m_step) {
+    case Step::Identify:
+        fail(tr("no identification answer within %1 ms").arg(LoggerProtocol::kReplyTimeoutMs));
+        break;
+    case Step::Identifier:
+        if (m_assembler.hasBegun())
+            replyComplete();
+        else
+            fail(tr("no device identifier within %1 ms").arg(LoggerProtocol::kReplyTimeoutMs));
+        break;
+    case Step::Write:
+        fail(tr("the command had not left the port after %1 ms")
+                 .arg(LoggerProtocol::kWriteTimeoutMs));
+        break;
+    case Step::Read:
+        fail(tr("no complete configuration reply within %1 ms (%2 of %3 bytes)")
+                 .arg(kConfigReplyTimeoutMs)
+                 .arg(m_assembler.bytes().size())
+                 .arg(LoggerProtocol::kConfigLength));
+        break;
+    default:
+        break;
+    }
+}
+
+void LoggerLink::next()
+{
+    using namespace LoggerProtocol;
+    if (m_step == Step::Identify)
+        request(Step::Identifier, kDeviceIdRequest, kReplyTimeoutMs);
+    else if (m_step == Step::Identifier && m_writing)
+        writeCommand();
+    else if ((m_step == Step::Identifier || m_step == Step::Write) && m_reading)
+        request(Step::Read, kConfigReadRequest, kConfigReplyTimeoutMs);
+    else
+        finish();
+}
+
+void LoggerLink::fail(const QString &reason)
+{
+    if (m_step == Step::Done)
+        return;
+    m_failure = reason;
+    finish();
+}
+
+void LoggerLink::finish()
+{
+    if (m_step == Step::Done)
+        return;
+    m_step = Step::Done;
+    m_bound.stop();
+    m_quiet.stop();
+    m_port.close();
+    QTimer::singleShot(0, this, &LoggerLink::finished);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "device/configreply.h"
+#include "device/loggerconfig.h"
+#include "device/replyassembler.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+#include <optional>
+
+/// One conversation with one logger, driven by its port's signals and by timers, never by a
+/// wait: open the port, identify ("3"), ask the identifier ("2"), then read the configuration
+/// ("0"), or write one ("1") and read it back. Every step has its bound; the first step that
+/// fails ends the conversation. finished() comes once, from the event loop, with the port closed.
+class LoggerLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit LoggerLink(const QSerialPortInfo &port, QObject *parent = nullptr);
+
+    /// Opens the port, identifies the logger and asks its identifier.
+    void identify();
+    /// identify(), then reads the configuration.
+    void read();
+    /// identify(), then writes config with the current time of its zone and, with readBack,
+    /// reads the configuration back.
+    void write(const LoggerConfig &config, bool readBack);
+
+    const QSerialPortInfo &port() const { return m_info; }
+    bool identified() const { return m_identified; }
+    const QByteArray &deviceId() const { return m_deviceId; }
+    /// The configuration command built for write(), empty before.
+    const QByteArray &command() const { return m_command; }
+    /// True once every byte of the command has left the port.
+    bool written() const { return m_written; }
+    /// The configuration read, or read back, and the moment it was complete.
+    const std::optional<ConfigurationReply> &reply() const { return m_reply; }
+    const QDateTime &replyTime() const { return m_replyTime; }
+    /// What went wrong, empty when every step succeeded.
+    const QString &failure() const { return m_failure; }
+
+signals:
+    void finished();
+
+private:
+    enum class Step { Idle, Identify, Identifier, Write, Read, Done };
+
+    void start();
+    void request(Step step, char code, int boundMs);
+    void writeCommand();
+    void received();
+    void replyComplete();
+    void boundPassed();
+    void next();
+    void fail(const QString &reason);
+    void finish();
+
+    QSerialPortInfo m_info;
+    QSerialPort m_port;
+    QTimer m_bound;
+    QTimer m_quiet;
+    ReplyAssembler m_assembler;
+    Step m_step = Step::Idle;
+    bool m_writing = false;
+    bool m_reading = false;
+    LoggerConfig m_config;
+
+    bool m_identified = false;
+    QByteArray m_deviceId;
+    QByteArray m_command;
+    bool m_written = false;
+    std::optional<ConfigurationReply> m_reply;
+    QDateTime m_replyTime;
+    QString m_failure;
+};
