@@ -8,6 +8,7 @@
 #include "windowprobe.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -33,6 +34,20 @@ QStringList commandsSeenBy(int n)
     QFile file(qEnvironmentVariable("TEMPYRA_VUSB_DIR") + QStringLiteral("/sim%1.log").arg(n));
     file.open(QIODevice::ReadOnly);
     return QString::fromUtf8(file.readAll()).split('\n').filter(QRegularExpression("^cmd "));
+}
+
+// What the bench's other serial ports (a plain one, another vendor's adapter) were sent.
+QByteArray sentToOtherPorts()
+{
+    QByteArray sent;
+    for (const QFileInfo &log :
+         QDir(qEnvironmentVariable("TEMPYRA_VUSB_DIR")).entryInfoList({"port*.log"})) {
+        QFile file(log.filePath());
+        file.open(QIODevice::ReadOnly);
+        file.readLine(); // the port's name
+        sent += file.readAll();
+    }
+    return sent;
 }
 
 bool unplugLogger(int port)
@@ -163,6 +178,7 @@ private slots:
             expectNoLogger();
         QCOMPARE(log().size(), 1);
         QCOMPARE(commandsSeenBy(0), kConnect.mid(0, commands));
+        QCOMPARE(sentToOtherPorts(), QByteArray()); // only loggers are asked
         if (connects)
             return;
         // Without a logger that answers, Read and Set say so; a port usable again is found.
