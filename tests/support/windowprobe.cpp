@@ -48,24 +48,6 @@ QString configText(const LoggerConfig &c)
     return texts.join(QLatin1Char(' '));
 }
 
-LoggerConfig configFromText(const QString &text)
-{
-    QStringList texts = text.split(QLatin1Char(' '));
-    texts.replaceInStrings(QStringLiteral("\"\""), QString());
-    LoggerConfig c;
-    c.fahrenheit = texts.value(0) == QLatin1String("F");
-    c.alarmEnabled = texts.value(1) == QLatin1String("on");
-    c.alarmUpper = texts.value(2);
-    c.alarmLower = texts.value(3);
-    c.startHours = texts.value(4);
-    c.startMinutes = texts.value(5);
-    c.logHours = texts.value(6);
-    c.logMinutes = texts.value(7);
-    c.pdf = texts.value(8) == QLatin1String("PDF");
-    c.zone = texts.value(9);
-    return c;
-}
-
 QString formText(const QWidget *window)
 {
     const auto choice = [window](const char *name, const char *yes, const char *no) {

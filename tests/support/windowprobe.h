@@ -25,9 +25,8 @@ QStringList activityLog(const QWidget *window);
 
 /// Settings as the tests write them, in one line: "F on 85 -5 02 15 01 30 PDF UTC+05:30" is
 /// Fahrenheit (or C), alarm on (or off), upper and lower limit, start delay 02:15, log interval
-/// 01:30, PDF (or CSV) and the zone; "?" for a choice that is neither, "" for an empty limit.
+/// 01:30, PDF (or CSV) and the zone; "?" for a choice that is neither.
 QString configText(const LoggerConfig &config);
-LoggerConfig configFromText(const QString &text);
 
 /// What the window's form shows, as settings text; and the form set to settings text.
 QString formText(const QWidget *window);

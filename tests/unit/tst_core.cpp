@@ -1,6 +1,5 @@
 // The widget-free rules: the configuration command's bytes and the alarm limits, the decoding
-// and assembly of replies, the zones and the clocks. Settings are written as one line of text
-// (windowprobe.h).
+// and assembly of replies, the zones and the clocks.
 
 #include "clock/alarmlimits.h"
 #include "clock/timezones.h"
@@ -13,6 +12,8 @@
 #include <QSet>
 #include <QTest>
 
+Q_DECLARE_METATYPE(LoggerConfig)
+
 class CoreTest : public QObject
 {
     Q_OBJECT
@@ -20,46 +21,49 @@ class CoreTest : public QObject
 private slots:
     void command_data()
     {
-        QTest::addColumn<QString>("settings");
+        QTest::addColumn<LoggerConfig>("config");
         QTest::addColumn<QByteArray>("bytes"); // none: refused
-        const auto row = [](const char *name, const char *settings, const QByteArray &bytes) {
-            QTest::newRow(name) << QString::fromUtf8(settings) << bytes;
-        };
+        const LoggerConfig initial = LoggerConfig::windowDefaults();
         // At 2026-12-31 20:00:00 UTC.
-        row("initial form", "C off 60 5 00 30 00 10 PDF UTC+05:30",
-            "10006000500300010101300001012027+0530");
-        row("edited form", "F on 85 -5 02 15 01 30 PDF UTC+05:30",
-            "111085-0502150130101300001012027+0530");
-        row("CSV, western zone", "C off 60 5 00 30 00 10 CSV UTC-03:30",
-            "10006000500300010016300031122026-0330");
-        // No zone to choose from: the computer's own time (TZ=Europe/Berlin), zero bytes for the
-        // zone.
-        row("no zone", "C off 60 5 00 30 00 10 PDF",
-            QByteArray("10006000500300010121000031122026\0\0\0\0\0", 37));
+        QTest::newRow("initial form")
+            << initial << QByteArray("10006000500300010101300001012027+0530");
+        QTest::newRow("edited form")
+            << LoggerConfig {true, true, "85", "-5", "02", "15", "01", "30", true, "UTC+05:30"}
+            << QByteArray("111085-0502150130101300001012027+0530");
+        QTest::newRow("CSV, western zone")
+            << LoggerConfig {false, false, "60", "5", "00", "30", "00", "10", false, "UTC-03:30"}
+            << QByteArray("10006000500300010016300031122026-0330");
+        // No zone to choose from: the computer's own time (TZ=Europe/Berlin), zero bytes for it.
+        QTest::newRow("no zone") << LoggerConfig {false, false, "60", "5",  "00",
+                                                  "30",  "00",  "10", true, ""}
+                                 << QByteArray("10006000500300010121000031122026\0\0\0\0\0", 37);
         // The alarm limits: the alarm's byte and both limits' in the command, or none.
         const auto limits
-            = [](const char *name, const char *alarmAndLimits, const QByteArray &bytes) {
-                  const QString settings = QStringLiteral("C %1 00 30 00 10 PDF UTC+05:30");
+            = [&initial](const char *name, bool alarm, const char *upper, const char *lower,
+                         const QByteArray &bytes) {
+                  LoggerConfig config = initial;
+                  config.alarmEnabled = alarm;
+                  config.alarmUpper = QLatin1String(upper);
+                  config.alarmLower = QLatin1String(lower);
                   QTest::newRow(name)
-                      << settings.arg(QLatin1String(alarmAndLimits))
+                      << config
                       << (bytes.isEmpty() ? bytes : "10" + bytes + "00300010101300001012027+0530");
               };
-        limits("range ends", "on 85 -40", "1085-40");
-        limits("leading zero, equal", "on 5 05", "1005005");
-        limits("crossed, alarm off", "off 5 60", "0005060");
-        limits("crossed, alarm on", "on 5 60", {});
-        limits("86", "off 86 5", {});
-        limits("-41", "off 60 -41", {});
-        limits("empty", "off 60 \"\"", {});
-        limits("lone minus", "off - 5", {});
-        limits("plus sign", "off 60 +5", {});
+        limits("range ends", true, "85", "-40", "1085-40");
+        limits("leading zero, equal", true, "5", "05", "1005005");
+        limits("crossed, alarm off", false, "5", "60", "0005060");
+        limits("crossed, alarm on", true, "5", "60", {});
+        limits("86", false, "86", "5", {});
+        limits("-41", false, "60", "-41", {});
+        limits("empty", false, "60", "", {});
+        limits("lone minus", false, "-", "5", {});
+        limits("plus sign", false, "60", "+5", {});
     }
 
     void command()
     {
-        QFETCH(QString, settings);
+        QFETCH(LoggerConfig, config);
         QFETCH(QByteArray, bytes);
-        const LoggerConfig config = configFromText(settings);
         const QDateTime now(QDate(2026, 12, 31), QTime(20, 0), Qt::UTC);
         QCOMPARE(configurationCommand(config, now), bytes);
         // The window shows the time it sends, and none without a zone.
