@@ -1,5 +1,6 @@
 #include "clock/timezones.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -24,7 +25,8 @@ QString wallClock(const QDateTime &now, const QString &zoneId)
     const QTimeZone zone(zoneId.toLocal8Bit());
     if (!zone.isValid())
         return QString();
-    return now.toTimeZone(zone).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // ASCII digits, as the device time beside it shows them, whatever the regional format.
+    return QLocale::c().toString(now.toTimeZone(zone), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 } // namespace TimeZones

@@ -14,8 +14,8 @@ constexpr char kDefaultZone[] = "UTC+05:30";
 /// zone from fixed positions of that text.
 QByteArrayList offeredZones(const QByteArrayList &platformIds);
 
-/// The wall-clock time of zone zoneId at instant now as "yyyy-MM-dd hh:mm:ss"; empty for a zone
-/// the platform does not know.
+/// The wall-clock time of zone zoneId at instant now as "yyyy-MM-dd hh:mm:ss" in ASCII digits;
+/// empty for a zone the platform does not know.
 QString wallClock(const QDateTime &now, const QString &zoneId);
 
 } // namespace TimeZones

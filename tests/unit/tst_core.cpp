@@ -1,0 +1,168 @@
+// The widget-free rules: the configuration command's bytes and the alarm limits, the decoding
+// and assembly of replies, the zones and the clocks.
+
+#include "clock/alarmlimits.h"
+#include "clock/timezones.h"
+#include "device/configcommand.h"
+#include "device/configreply.h"
+#include "device/replyassembler.h"
+#include "windowprobe.h"
+
+#include <QRegExpValidator>
+#include <QSet>
+#include <QTest>
+
+Q_DECLARE_METATYPE(LoggerConfig)
+
+class CoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void command_data()
+    {
+        QTest::addColumn<LoggerConfig>("config");
+        QTest::addColumn<QByteArray>("bytes"); // none: refused
+        const LoggerConfig initial = LoggerConfig::windowDefaults();
+        // At 2026-12-31 20:00:00 UTC.
+        QTest::newRow("initial form")
+            << initial << QByteArray("10006000500300010101300001012027+0530");
+        QTest::newRow("edited form")
+            << LoggerConfig {true, true, "85", "-5", "02", "15", "01", "30", true, "UTC+05:30"}
+            << QByteArray("111085-0502150130101300001012027+0530");
+        QTest::newRow("CSV, western zone")
+            << LoggerConfig {false, false, "60", "5", "00", "30", "00", "10", false, "UTC-03:30"}
+            << QByteArray("10006000500300010016300031122026-0330");
+        // No zone to choose from: the computer's own time (TZ=Europe/Berlin), zero bytes for it.
+        QTest::newRow("no zone") << LoggerConfig {false, false, "60", "5",  "00",
+                                                  "30",  "00",  "10", true, ""}
+                                 << QByteArray("10006000500300010121000031122026\0\0\0\0\0", 37);
+        // The alarm limits: the alarm's byte and both limits' in the command, or none.
+        const auto limits
+            = [&initial](const char *name, bool alarm, const char *upper, const char *lower,
+                         const QByteArray &bytes) {
+                  LoggerConfig config = initial;
+                  config.alarmEnabled = alarm;
+                  config.alarmUpper = QLatin1String(upper);
+                  config.alarmLower = QLatin1String(lower);
+                  QTest::newRow(name)
+                      << config
+                      << (bytes.isEmpty() ? bytes : "10" + bytes + "00300010101300001012027+0530");
+              };
+        limits("range ends", true, "85", "-40", "1085-40");
+        limits("leading zero, equal", true, "5", "05", "1005005");
+        limits("crossed, alarm off", false, "5", "60", "0005060");
+        limits("crossed, alarm on", true, "5", "60", {});
+        limits("86", false, "86", "5", {});
+        limits("-41", false, "60", "-41", {});
+        limits("empty", false, "60", "", {});
+        limits("lone minus", false, "-", "5", {});
+        limits("plus sign", false, "60", "+5", {});
+    }
+
+    void command()
+    {
+        QFETCH(LoggerConfig, config);
+        QFETCH(QByteArray, bytes);
+        const QDateTime now(QDate(2026, 12, 31), QTime(20, 0), Qt::UTC);
+        QCOMPARE(configurationCommand(config, now), bytes);
+        // The window shows the time it sends, and none without a zone.
+        if (!bytes.isEmpty())
+            QCOMPARE(TimeZones::wallClock(now, config.zone),
+                     config.zone.isEmpty() ? QString() : deviceTimeText(bytes.mid(18, 14)));
+    }
+
+    void alarmPattern()
+    {
+        // Of all texts of up to three keys, the fields take exactly the whole numbers from -40 to
+        // 85 (0 to 9 also with a leading zero), and the write takes all of them.
+        QStringList texts {QString()};
+        for (int i = 0; i < texts.size(); ++i)
+            for (QChar key : QStringLiteral("-+0123456789 "))
+                if (texts.at(i).size() < 3)
+                    texts.append(texts.at(i) + key);
+        const QRegExp pattern = AlarmLimits::pattern();
+        QSet<QString> accepted, expected;
+        for (const QString &text : qAsConst(texts))
+            if (pattern.exactMatch(text))
+                accepted << text;
+        for (int value = -40; value <= 85; ++value)
+            expected << QString::number(value) << QString::number(value).rightJustified(2, '0');
+        QCOMPARE(accepted, expected);
+        for (const QString &text : qAsConst(accepted))
+            QVERIFY2(AlarmLimits::parse(text), qPrintable(text));
+        // A negative limit is typed through "-".
+        QString minus = QStringLiteral("-");
+        int position = 1;
+        QCOMPARE(QRegExpValidator(pattern).validate(minus, position), QValidator::Intermediate);
+    }
+
+    void reply_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("settings"); // none: not decoded
+        QTest::addColumn<QString>("clock");
+        const auto row = [](const char *name, const QByteArray &reply, const char *settings,
+                            const QString &clock) {
+            QTest::newRow(name) << reply << QString::fromUtf8(settings) << clock;
+        };
+        row("every field, then more", "011085-1002150130109050001012027+0530!",
+            "F on 85 -10 02 15 01 30 PDF UTC+05:30", "2027-01-01 09:05:00");
+        row("undecodable", "0x7abc-05xx179900999999999999999+9999",
+            "? ? 0 -5 xx 17 99 00 ? UTC+99:99", "9999-99-99 99:99:99");
+        row("control bytes in the clock",
+            QByteArray("0110850050215013010905000101\0\0\0\0+0530", 37),
+            "F on 85 5 02 15 01 30 PDF UTC+05:30",
+            QStringLiteral("\ufffd\ufffd\ufffd\ufffd-01-01 09:05:00"));
+        row("one byte short", "00006000500300010014300005122026-033", "", QString());
+    }
+
+    void reply()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, settings);
+        QFETCH(QString, clock);
+        const auto decoded = decodeConfigurationReply(reply);
+        QCOMPARE(decoded ? configText(decoded->config) : QString(), settings);
+        QCOMPARE(decoded ? deviceTimeText(decoded->clock) : QString(), clock);
+    }
+
+    void assembly_data()
+    {
+        QTest::addColumn<char>("command");
+        QTest::addColumn<QByteArray>("stream"); // everything the logger sends
+        QTest::addColumn<int>("endsAt"); // the stream's bytes that complete the reply; -1: never
+        QTest::addColumn<QByteArray>("reply");
+        const auto row = [](const char *name, char command, const QByteArray &stream, int endsAt) {
+            QTest::newRow(name) << command << stream << endsAt << stream.left(qMax(0, endsAt));
+        };
+        row("identification", '3', "5740210499", 8);
+        row("configuration", '0', "00006000500300010114250705122026+0530tail", 37);
+        row("configuration command", '1', "0123", -1);
+        row("no command", '\0', "57402104", -1);
+        QTest::newRow("identifier")
+            << '2' << QByteArray("TL-0001\0junk", 12) << 8 << QByteArray("TL-0001");
+        QTest::newRow("empty identifier") << '2' << QByteArray("\0", 1) << 1 << QByteArray();
+    }
+
+    void assembly()
+    {
+        QFETCH(char, command);
+        QFETCH(QByteArray, stream);
+        QFETCH(int, endsAt);
+        QFETCH(QByteArray, reply);
+        // Two deliveries, split at every point; one assembler, started anew for each.
+        ReplyAssembler assembler;
+        for (int split = 0; split <= stream.size(); ++split) {
+            assembler.begin(command);
+            assembler.feed(stream.left(split));
+            QCOMPARE(assembler.isComplete(), endsAt >= 0 && split >= endsAt);
+            assembler.feed(stream.mid(split));
+            QCOMPARE(assembler.bytes(), reply);
+            QCOMPARE(assembler.isComplete(), endsAt >= 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(CoreTest)
+#include "tst_core.moc"
