@@ -143,6 +143,7 @@ private slots:
         QTest::newRow("identifier")
             << '2' << QByteArray("TL-0001\0junk", 12) << 8 << QByteArray("TL-0001");
         QTest::newRow("empty identifier") << '2' << QByteArray("\0", 1) << 1 << QByteArray();
+        row("endless identifier", '2', QByteArray(100, 'x'), 64);
     }
 
     void assembly()
