@@ -5,6 +5,12 @@
 #   tempyra-vusb -- host_port.sh tempyra-vusb --logger ... -- COMMAND
 set -u
 mark="the host's own port"
+# A real /dev/ttyACM0 that this bench carried over from the computer stays out of reach: inside
+# this bench's mount namespace it gives way to a file of the bench's own.
+if mountpoint -q /dev/ttyACM0; then
+    umount /dev/ttyACM0
+fi
+rm -f /dev/ttyACM0
 echo "$mark" >/dev/ttyACM0
 "$@"
 rc=$?
