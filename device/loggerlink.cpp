@@ -70,17 +70,7 @@ void LoggerLink::start()
 
 void LoggerLink::request(Step step, char code, int boundMs)
 {
-    // Bytes still unread belong to an earlier reply (a late or repeated one), not to the start
-    // of this one.
-    m_port.clear(QSerialPort::Input);
-    m_step = step;
-    m_assembler.begin(code);
-    m_quiet.stop();
-    if (m_port.write(QByteArray(1, code)) != 1) {
-        fail(tr("cannot write to the port: %1").arg(m_port.errorString()));
-        return;
-    }
-    m_bound.start(boundMs);
+    send(step, QByteArray(1, code), boundMs);
 }
 
 void LoggerLink::writeCommand()
@@ -90,14 +80,22 @@ void LoggerLink::writeCommand()
         fail(tr("the alarm limits are not usable"));
         return;
     }
+    send(Step::Write, m_command, LoggerProtocol::kWriteTimeoutMs);
+}
+
+void LoggerLink::send(Step step, const QByteArray &command, int boundMs)
+{
+    // Bytes still unread belong to an earlier reply (a late or repeated one), not to the start
+    // of this one.
     m_port.clear(QSerialPort::Input);
-    m_step = Step::Write;
-    m_assembler.begin(LoggerProtocol::kConfigCommand);
-    if (m_port.write(m_command) != m_command.size()) {
+    m_step = step;
+    m_assembler.begin(command.at(0));
+    m_quiet.stop();
+    if (m_port.write(command) != command.size()) {
         fail(tr("cannot write to the port: %1").arg(m_port.errorString()));
         return;
     }
-    m_bound.start(LoggerProtocol::kWriteTimeoutMs);
+    m_bound.start(boundMs);
 }
 
 void LoggerLink::received()

@@ -53,6 +53,7 @@ private:
     void start();
     void request(Step step, char code, int boundMs);
     void writeCommand();
+    void send(Step step, const QByteArray &command, int boundMs);
     void received();
     void replyComplete();
     void boundPassed();
