@@ -55,6 +55,16 @@ QList<QSerialPortInfo> loggerPorts()
     return ports;
 }
 
+// A port named on the command line, as the system lists it whatever its USB identifiers.
+std::optional<QSerialPortInfo> listedPort(const QString &name)
+{
+    const QString location = portLocation(name);
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+        if (port.portName() == name || port.systemLocation() == location)
+            return port;
+    return std::nullopt;
+}
+
 QString device(const LoggerLink &link)
 {
     return link.deviceId().isEmpty() ? QStringLiteral("-") : QString::fromUtf8(link.deviceId());
@@ -73,8 +83,8 @@ QString text(const QJsonValue &value)
 
 QJsonObject portResult(const LoggerLink &link)
 {
-    return {{QStringLiteral("port"), link.port().portName()},
-            {QStringLiteral("location"), link.port().systemLocation()},
+    return {{QStringLiteral("port"), link.portName()},
+            {QStringLiteral("location"), link.location()},
             {QStringLiteral("device"), QString::fromUtf8(link.deviceId())}};
 }
 
@@ -132,24 +142,22 @@ Commands::Commands(bool json, QObject *parent)
     , m_json(json)
 { }
 
-QList<QSerialPortInfo> Commands::choosePorts(const PortChoice &choice)
+QList<LoggerLink *> Commands::chooseLoggers(const PortChoice &choice)
 {
-    QList<QSerialPortInfo> ports = loggerPorts();
     if (!choice.name.isEmpty()) {
-        ports.erase(std::remove_if(ports.begin(), ports.end(),
-                                   [&choice](const QSerialPortInfo &port) {
-                                       return port.portName() != choice.name
-                                           && port.systemLocation() != choice.name;
-                                   }),
-                    ports.end());
+        // A port named is taken whatever the system says of it: Wine's ports, some drivers and
+        // some adapters show no USB identifiers, or are not listed at all. The identification
+        // answer decides whether a logger is there.
+        const std::optional<QSerialPortInfo> listed = listedPort(choice.name);
+        return {listed ? startLink(*listed) : startLink(choice.name)};
     }
+    const QList<QSerialPortInfo> ports = loggerPorts();
     if (ports.isEmpty()) {
-        standardError() << "tempyra-cli: "
-                        << (choice.name.isEmpty() ? QStringLiteral("no logger is plugged in")
-                                                  : QStringLiteral("no logger at ") + choice.name)
-                        << Qt::endl;
+        standardError() << "tempyra-cli: no logger is plugged in" << Qt::endl;
         m_exitCode = kExitFailed;
-    } else if (ports.size() > 1 && !choice.all) {
+        return {};
+    }
+    if (ports.size() > 1 && !choice.all) {
         standardError() << "tempyra-cli: " << ports.size()
                         << " loggers are plugged in; choose one with --port, or take all with "
                            "--all:"
@@ -157,12 +165,15 @@ QList<QSerialPortInfo> Commands::choosePorts(const PortChoice &choice)
         for (const QSerialPortInfo &port : ports)
             standardError() << "  " << port.portName() << Qt::endl;
         m_exitCode = kExitUsage;
-        ports.clear();
+        return {};
     }
-    return ports;
+    QList<LoggerLink *> links;
+    for (const QSerialPortInfo &port : ports)
+        links.append(startLink(port));
+    return links;
 }
 
-LoggerLink *Commands::startLink(const QSerialPortInfo &port)
+template<typename Port> LoggerLink *Commands::startLink(const Port &port)
 {
     auto *link = new LoggerLink(port, this);
     ++m_running;
@@ -174,10 +185,10 @@ void Commands::list()
 {
     m_report = [this](const LoggerLink &link) {
         QJsonObject result = portResult(link);
-        result[QStringLiteral("serialNumber")] = link.port().serialNumber();
+        result[QStringLiteral("serialNumber")] = link.serialNumber();
         result[QStringLiteral("answered")] = link.identified();
         if (!link.failure().isEmpty())
-            standardError() << link.port().portName() << ": " << link.failure() << Qt::endl;
+            standardError() << link.portName() << ": " << link.failure() << Qt::endl;
         m_results.append(result);
     };
     m_printText = [this] {
@@ -245,8 +256,8 @@ void Commands::read(const PortChoice &choice)
                              << " s from the current time of its zone" << Qt::endl;
         }
     };
-    for (const QSerialPortInfo &port : choosePorts(choice))
-        startLink(port)->read();
+    for (LoggerLink *link : chooseLoggers(choice))
+        link->read();
     if (m_running == 0)
         end();
 }
@@ -258,18 +269,20 @@ void Commands::write(const LoggerConfig &config, const PortChoice &choice, bool 
     m_verify = verify;
     m_auditPath = auditPath;
     m_report = [this](const LoggerLink &link) { reportWrite(link, QString()); };
-    for (const QSerialPortInfo &port : choosePorts(choice))
-        startLink(port)->write(m_config, m_verify);
+    for (LoggerLink *link : chooseLoggers(choice))
+        link->write(m_config, m_verify);
     if (m_running == 0)
         end();
 }
 
-void Commands::provision(const LoggerConfig &config, const QString &auditPath)
+void Commands::provision(const LoggerConfig &config, const QString &portName,
+                         const QString &auditPath)
 {
     m_config = config;
+    m_portName = portName;
     m_auditPath = auditPath;
     m_report = [this](const LoggerLink &link) {
-        m_seen[link.port().portName()] = false;
+        m_seen[link.portName()] = false;
         reportWrite(link, timeText(QDateTime::currentDateTime()) + QLatin1Char(' '));
     };
     m_scan = new QTimer(this);
@@ -281,8 +294,21 @@ void Commands::provision(const LoggerConfig &config, const QString &auditPath)
 
 void Commands::scanForNewLoggers()
 {
+    QList<QSerialPortInfo> ports;
+    if (m_portName.isEmpty()) {
+        ports = loggerPorts();
+    } else if (const std::optional<QSerialPortInfo> listed = listedPort(m_portName)) {
+        ports = {*listed};
+    } else {
+        // A port the system does not list cannot be watched for plugging in: its logger is
+        // taken once, when the station starts.
+        if (!m_unlistedPortTaken)
+            startLink(m_portName)->write(m_config, true);
+        m_unlistedPortTaken = true;
+        return;
+    }
     QSet<QString> present;
-    for (const QSerialPortInfo &port : loggerPorts()) {
+    for (const QSerialPortInfo &port : qAsConst(ports)) {
         present.insert(port.portName());
         if (!m_seen.contains(port.portName())) {
             m_seen.insert(port.portName(), true);
@@ -326,7 +352,7 @@ void Commands::reportWrite(const LoggerLink &link, const QString &linePrefix)
                   .join(QLatin1String(", "));
     else if (outcome.contains(QStringLiteral("reason")))
         detail = QStringLiteral(": ") + outcome.value(QStringLiteral("reason")).toString();
-    standardOutput() << linePrefix << link.port().portName() << ' ' << device(link) << ' ' << result
+    standardOutput() << linePrefix << link.portName() << ' ' << device(link) << ' ' << result
                      << detail << Qt::endl;
 }
 

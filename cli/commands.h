@@ -42,14 +42,17 @@ public:
     void read(const PortChoice &choice);
     void write(const LoggerConfig &config, const PortChoice &choice, bool verify,
                const QString &auditPath);
-    void provision(const LoggerConfig &config, const QString &auditPath);
+    /// Without portName, every logger plugged in; with it, the one on that port.
+    void provision(const LoggerConfig &config, const QString &portName, const QString &auditPath);
 
     /// Ctrl-C: no new logger is taken; the program ends once those in progress are done.
     void stop();
 
 private:
-    QList<QSerialPortInfo> choosePorts(const PortChoice &choice);
-    LoggerLink *startLink(const QSerialPortInfo &port);
+    /// The loggers a command works on, their links made but not started.
+    QList<LoggerLink *> chooseLoggers(const PortChoice &choice);
+    /// A link on a port listed by the system or one only named.
+    template<typename Port> LoggerLink *startLink(const Port &port);
     void reportWrite(const LoggerLink &link, const QString &linePrefix);
     void linkDone(LoggerLink *link);
     void scanForNewLoggers();
@@ -72,5 +75,7 @@ private:
 
     // provision: the ports seen at the last scan, true while their logger is being written
     QTimer *m_scan = nullptr;
+    QString m_portName; // provision --port
+    bool m_unlistedPortTaken = false;
     QHash<QString, bool> m_seen;
 };

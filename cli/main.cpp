@@ -23,6 +23,28 @@ int usageError(const QString &message)
     return kExitUsage;
 }
 
+// Help and version go to standard output, always. QCommandLineParser's own showHelp() and
+// showVersion() open a message box on Windows when the program has no console (started by a
+// scheduler, a service or a script without redirected handles), where nobody may answer it.
+int printHelp(const QCommandLineParser &parser)
+{
+    // Its usage line names the program by the path it was started with.
+    QString help = parser.helpText();
+    const QString started = QCoreApplication::arguments().value(0);
+    const QString usage = QStringLiteral("Usage: ");
+    if (help.startsWith(usage + started))
+        help.replace(usage.size(), started.size(), QCoreApplication::applicationName());
+    standardOutput() << help << Qt::flush;
+    return kExitDone;
+}
+
+int printVersion()
+{
+    standardOutput() << QCoreApplication::applicationName() << ' '
+                     << QCoreApplication::applicationVersion() << Qt::endl;
+    return kExitDone;
+}
+
 QString verbDescription(const QString &verb)
 {
     if (verb == kList)
@@ -67,9 +89,9 @@ int main(int argc, char *argv[])
     const QString verb = parser.positionalArguments().value(0);
     if (!QStringList {kList, kRead, kWrite, kProvision}.contains(verb)) {
         if (parser.isSet(QStringLiteral("version")))
-            parser.showVersion();
+            return printVersion();
         if (parser.isSet(QStringLiteral("help")))
-            parser.showHelp(kExitDone);
+            return printHelp(parser);
         return usageError(verb.isEmpty() ? QStringLiteral("no command given (see --help)")
                                          : QStringLiteral("unknown command ") + verb);
     }
@@ -91,10 +113,13 @@ int main(int argc, char *argv[])
                               + QStringLiteral(")."),
                           QStringLiteral("FILE")});
     }
-    if (verb == kRead || verb == kWrite) {
+    if (verb != kList)
         parser.addOption({QStringLiteral("port"),
-                          QStringLiteral("The logger on this port (name or location)."),
+                          QStringLiteral("The logger on this port (name or location), even one "
+                                         "the system lists without the logger's USB identifiers "
+                                         "or does not list at all."),
                           QStringLiteral("NAME")});
+    if (verb == kRead || verb == kWrite) {
         parser.addOption({QStringLiteral("all"),
                           QStringLiteral("Every logger plugged in, all at the same time.")});
     }
@@ -107,7 +132,7 @@ int main(int argc, char *argv[])
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(kExitDone);
+        return printHelp(parser);
     const QStringList arguments = parser.positionalArguments().mid(1);
     if (arguments.size() != (withProfile ? 1 : 0))
         return usageError(withProfile ? QStringLiteral("%1 takes one PROFILE").arg(verb)
@@ -150,7 +175,7 @@ int main(int argc, char *argv[])
         else if (verb == kWrite)
             commands.write(config, choice, !parser.isSet(QStringLiteral("no-verify")), auditPath);
         else
-            commands.provision(config, auditPath);
+            commands.provision(config, parser.value(QStringLiteral("port")), auditPath);
     });
     return QCoreApplication::exec();
 }

@@ -39,7 +39,7 @@ void MainWindow::runConnectionScan()
     for (const QSerialPortInfo &port : ports) {
         if (!isLoggerPort(port))
             continue;
-        configureLoggerPort(*serialPort, port);
+        configureLoggerPort(*serialPort, port.systemLocation());
         if (!serialPort->open(QIODevice::ReadWrite))
             continue;
 

@@ -11,9 +11,16 @@ constexpr int kConfigReplyTimeoutMs = 1000;
 } // namespace
 
 LoggerLink::LoggerLink(const QSerialPortInfo &port, QObject *parent)
-    : QObject(parent)
-    , m_info(port)
+    : LoggerLink(port.systemLocation(), parent)
 {
+    m_serialNumber = port.serialNumber();
+}
+
+LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
+    : QObject(parent)
+    , m_location(portLocation(nameOrLocation))
+{
+    configureLoggerPort(m_port, m_location);
     for (QTimer *timer : {&m_bound, &m_quiet}) {
         // Precise timers: a coarse one may end a bound up to 5 % early.
         timer->setTimerType(Qt::PreciseTimer);
@@ -59,11 +66,11 @@ void LoggerLink::write(const LoggerConfig &config, bool readBack)
 
 void LoggerLink::start()
 {
-    configureLoggerPort(m_port, m_info);
     if (!m_port.open(QIODevice::ReadWrite)) {
         fail(tr("cannot open the port: %1").arg(m_port.errorString()));
         return;
     }
+    m_opened = true;
     request(Step::Identify, LoggerProtocol::kIdentificationRequest,
             LoggerProtocol::kReplyTimeoutMs);
 }

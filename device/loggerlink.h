@@ -22,6 +22,8 @@ class LoggerLink : public QObject
 
 public:
     explicit LoggerLink(const QSerialPortInfo &port, QObject *parent = nullptr);
+    /// The port of that name or system location, whether or not the system lists it.
+    explicit LoggerLink(const QString &nameOrLocation, QObject *parent = nullptr);
 
     /// Opens the port, identifies the logger and asks its identifier.
     void identify();
@@ -31,7 +33,13 @@ public:
     /// reads the configuration back.
     void write(const LoggerConfig &config, bool readBack);
 
-    const QSerialPortInfo &port() const { return m_info; }
+    /// The port's name ("ttyACM0", "COM5"), system location and USB serial number (empty for a
+    /// port the system does not list).
+    QString portName() const { return m_port.portName(); }
+    const QString &location() const { return m_location; }
+    const QString &serialNumber() const { return m_serialNumber; }
+    /// True once the port has been opened; a port that would not open may have been unplugged.
+    bool opened() const { return m_opened; }
     bool identified() const { return m_identified; }
     const QByteArray &deviceId() const { return m_deviceId; }
     /// The configuration command built for write(), empty before.
@@ -61,7 +69,8 @@ private:
     void fail(const QString &reason);
     void finish();
 
-    QSerialPortInfo m_info;
+    QString m_location;
+    QString m_serialNumber;
     QSerialPort m_port;
     QTimer m_bound;
     QTimer m_quiet;
@@ -71,6 +80,7 @@ private:
     bool m_reading = false;
     LoggerConfig m_config;
 
+    bool m_opened = false;
     bool m_identified = false;
     QByteArray m_deviceId;
     QByteArray m_command;

@@ -12,14 +12,28 @@ bool isLoggerPort(const QSerialPortInfo &port)
         && port.productIdentifier() == LoggerProtocol::kProductId;
 }
 
-void configureLoggerPort(QSerialPort &port, const QSerialPortInfo &info)
+void configureLoggerPort(QSerialPort &port, const QString &location)
 {
-    port.setPort(info);
+    port.setPortName(location);
     port.setBaudRate(LoggerProtocol::kBaudRate, QSerialPort::AllDirections);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+QString portLocation(const QString &nameOrLocation)
+{
+#ifdef Q_OS_WIN
+    const QString prefix = QStringLiteral("\\\\.\\");
+    if (nameOrLocation.startsWith(prefix) || nameOrLocation.startsWith(QLatin1String("//./")))
+        return nameOrLocation;
+#else
+    const QString prefix = QStringLiteral("/dev/");
+    if (nameOrLocation.startsWith(QLatin1Char('/')))
+        return nameOrLocation;
+#endif
+    return prefix + nameOrLocation;
 }
 
 namespace {

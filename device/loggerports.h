@@ -10,9 +10,13 @@ class QSerialPort;
 /// True for a port that carries the logger's USB vendor and product identifiers.
 bool isLoggerPort(const QSerialPortInfo &port);
 
-/// Points port at info and sets the logger's line: 230400 baud both ways, 8 data bits, no
-/// parity, one stop bit, no flow control. The port is not opened.
-void configureLoggerPort(QSerialPort &port, const QSerialPortInfo &info);
+/// Points port at the port of that name or system location and sets the logger's line: 230400
+/// baud both ways, 8 data bits, no parity, one stop bit, no flow control. The port is not opened.
+void configureLoggerPort(QSerialPort &port, const QString &location);
+
+/// The system location of a port named by a person, as QSerialPort opens it: ttyACM0 is
+/// /dev/ttyACM0 and COM5 is \\.\COM5; a location stays as it is.
+QString portLocation(const QString &nameOrLocation);
 
 /// True while the port named portName is listed with the logger's identifiers.
 bool loggerPortPresent(const QString &portName);

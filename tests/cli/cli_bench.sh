@@ -121,6 +121,23 @@ round_trip) # read --json, write something else, write what was read: the same s
     cli 0 read --json
     grep -v '"clock' "$work/out" | diff "$work/before.json" - || fail "settings not restored"
     ;;
+named_port) # --port reaches a port the system does not list: the logger's bare pseudo-terminal
+    pty=$(<"$TEMPYRA_VUSB_DIR/ports/0/pty")
+    cli 0 write "$profile" --port "$pty" --log "$audit"
+    has "$work/out" "^${pty#/dev/} TL-0001 verified$"
+    has "$audit" "\"location\":\"$pty\""
+    cli 1 read --port ttyACM7
+    has "$work/out" '^ttyACM7 -$' '^  not read: cannot open the port'
+    "$program" provision "$profile" --port "$pty" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/out" verified 1
+    kill -INT "$pid"
+    wait "$pid" || fail "provision --port exited $?: $(cat "$work/err")"
+    count "$(sim 0)" '^cmd 1 config:' 2
+    # Help names the program, not the path it was started with, on standard output.
+    cli 0 --help
+    has "$work/out" '^Usage: tempyra-cli \[options\] command$'
+    ;;
 slow_identifier) # the identifier comes late, but inside its bound
     cli 0 read --json
     has "$work/out" '"device": "TL-0001"' '"interval": "00:10"' '"zone": "UTC\+05:30"'
