@@ -8,7 +8,7 @@ case=$2
 : "${TEMPYRA_VUSB_DIR:?run through tempyra-vusb}"
 ctl=$TEMPYRA_VUSB_CTL
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 audit=$work/audit.jsonl
 profile=$work/profile.json
 cat >"$profile" <<'JSON'
@@ -123,8 +123,10 @@ refused) # profile errors end the program before a port is opened
     echo '{"alarm.lower": 99}' >"$work/dotted.json"
     cli 2 write "$work/dotted.json" --log "$audit"
     has "$work/err" '^tempyra-cli: alarm.lower: 99 is not allowed'
+    export XDG_DATA_HOME=$work/data # where the default record's folder exists
+    mkdir -p "$XDG_DATA_HOME/tempyra-cli"
     cli 2 write "$profile" --log ""
-    cli 2 provision "$profile" --log "$work/no/such/audit.jsonl"
+    cli 2 write "$profile" --log "$work/no/such/audit.jsonl"
     has "$work/err" "^tempyra-cli: the folder $work/no/such of the audit record does not exist$"
     count "$(sim 0)" '^cmd ' 0
     [[ ! -e $audit && ! -e $work/no ]] || fail "an audit record or its folder was made"
