@@ -10,6 +10,10 @@
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QThreadPool>
+#include <QVector>
+
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <pwd.h>
@@ -106,12 +110,61 @@ QString lines(int from, int to)
                       : QStringLiteral("lines %1 to %2").arg(from).arg(to);
 }
 
-// Why line i (from 0) does not carry the hash of the line before it.
-QString diagnose(int i, const QList<QByteArray> &hashes, const QList<QJsonObject> &objects,
-                 int *faultyLine)
+// What checking the chain needs of one line.
+struct LineFacts
 {
-    const QByteArray prev = objects[i].value(kPrev).toString().toLatin1();
-    const int j = hashes.indexOf(prev);
+    QByteArray hash;
+    QByteArray prev; // empty: the line has none
+    int seq = 0;
+    bool valid = false; // a JSON object
+    QJsonObject object;
+};
+
+// The facts of every line of data. Hashing and parsing take most of the time, line by line
+// independently: the lines are shared out between the processor's cores.
+QVector<LineFacts> lineFacts(const QByteArray &data, bool keepObjects)
+{
+    QVector<int> starts {0};
+    for (int i = data.indexOf('\n'); i >= 0 && i + 1 < data.size(); i = data.indexOf('\n', i + 1))
+        starts.append(i + 1);
+    if (data.isEmpty())
+        starts.clear();
+    QVector<LineFacts> facts(starts.size());
+    const auto work = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            const int end = i + 1 < starts.size()
+                ? starts[i + 1] - 1
+                : (data.endsWith('\n') ? data.size() - 1 : data.size());
+            const QByteArray text
+                = QByteArray::fromRawData(data.constData() + starts[i], end - starts[i]);
+            LineFacts &line = facts[i];
+            line.hash = Audit::lineHash(text);
+            const QJsonDocument document = QJsonDocument::fromJson(text);
+            line.valid = document.isObject();
+            const QJsonObject object = document.object();
+            line.prev = object.value(kPrev).toString().toLatin1();
+            line.seq = object.value(kSeq).toInt();
+            if (keepObjects)
+                line.object = object;
+        }
+    };
+    QThreadPool pool;
+    const int shares = qMax(1, pool.maxThreadCount());
+    const int size = (facts.size() + shares - 1) / shares;
+    for (int from = size; from < facts.size(); from += size)
+        pool.start([&work, from, size, &facts] { work(from, qMin(from + size, facts.size())); });
+    work(0, qMin(size, facts.size()));
+    pool.waitForDone();
+    return facts;
+}
+
+// Why line i (from 0) does not carry the hash of the line before it.
+QString diagnose(int i, const QVector<LineFacts> &facts, int *faultyLine)
+{
+    const QByteArray &prev = facts[i].prev;
+    const auto found = std::find_if(facts.cbegin(), facts.cend(),
+                                    [&prev](const LineFacts &line) { return line.hash == prev; });
+    const int j = found == facts.cend() ? -1 : int(found - facts.cbegin());
     *faultyLine = i + 1;
     if (j > i)
         return QStringLiteral("is out of order: it was written after line %1").arg(j + 1);
@@ -126,9 +179,9 @@ QString diagnose(int i, const QList<QByteArray> &hashes, const QList<QJsonObject
         return QStringLiteral("is not the first line written: lines before it were removed");
     if (prev == firstPrev())
         return QStringLiteral("is the first line of another record, joined to this one");
-    if (i + 1 < objects.size() && objects[i + 1].value(kPrev).toString().toLatin1() != hashes[i])
+    if (i + 1 < facts.size() && facts[i + 1].prev != facts[i].hash)
         return QStringLiteral("was changed");
-    const int gap = objects[i].value(kSeq).toInt() - objects[i - 1].value(kSeq).toInt() - 1;
+    const int gap = facts[i].seq - facts[i - 1].seq - 1;
     if (gap > 0)
         return QStringLiteral("follows a gap: %1 line(s) before it were removed").arg(gap);
     *faultyLine = i;
@@ -178,13 +231,17 @@ QByteArray chainedLine(QJsonObject record, const QByteArray &previous)
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 
-bool append(const QString &path, QJsonObject &record, const QString &operatorName, QString *error)
+bool append(const QString &path, QList<QJsonObject> &records, const QString &operatorName,
+            QString *error)
 {
     const QString user = userName();
-    record[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    record[QStringLiteral("host")] = QSysInfo::machineHostName();
-    record[QStringLiteral("user")] = user;
-    record[QStringLiteral("operator")] = operatorName.isEmpty() ? user : operatorName;
+    for (QJsonObject &record : records) {
+        record[QStringLiteral("time")]
+            = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        record[QStringLiteral("host")] = QSysInfo::machineHostName();
+        record[QStringLiteral("user")] = user;
+        record[QStringLiteral("operator")] = operatorName.isEmpty() ? user : operatorName;
+    }
 
     QLockFile lockFile(path + QStringLiteral(".lock"));
     if (!lock(lockFile, path, error))
@@ -193,7 +250,7 @@ bool append(const QString &path, QJsonObject &record, const QString &operatorNam
     if (!openForAppending(file, error))
         return false;
     bool endsWithNewline = true;
-    const std::optional<QByteArray> previous
+    std::optional<QByteArray> previous
         = file.isSequential() ? QByteArray() : lastLine(file, &endsWithNewline);
     if (!previous) {
         *error = QStringLiteral("cannot read the end of the audit record %1: %2")
@@ -202,68 +259,55 @@ bool append(const QString &path, QJsonObject &record, const QString &operatorNam
     }
     // A line cut short (a computer that went down while writing it) stays as it is, to be
     // reported by a check; the new line starts on a line of its own.
-    const QByteArray line = (endsWithNewline ? QByteArray() : QByteArray("\n"))
-        + chainedLine(record, *previous) + '\n';
-    if (file.write(line) != line.size()) {
-        *error = QStringLiteral("cannot write the audit record to %1: %2")
-                     .arg(path, file.errorString());
-        return false;
+    QByteArray start = endsWithNewline ? QByteArray() : QByteArray("\n");
+    for (const QJsonObject &record : qAsConst(records)) {
+        previous = chainedLine(record, *previous);
+        const QByteArray line = start + *previous + '\n';
+        start.clear();
+        if (file.write(line) != line.size()) {
+            *error = QStringLiteral("cannot write the audit record to %1: %2")
+                         .arg(path, file.errorString());
+            return false;
+        }
     }
     return true;
 }
 
 Verification verify(const QByteArray &data, QList<QJsonObject> *lines)
 {
-    QList<QByteArray> texts = data.split('\n');
-    if (texts.last().isEmpty())
-        texts.removeLast();
+    const QVector<LineFacts> facts = lineFacts(data, lines != nullptr);
     Verification check;
-    check.lines = texts.size();
-    QList<QByteArray> hashes;
-    QList<QJsonObject> objects;
-    QList<bool> valid;
-    hashes.reserve(texts.size());
-    objects.reserve(texts.size());
-    for (const QByteArray &text : qAsConst(texts)) {
-        const QJsonDocument document = QJsonDocument::fromJson(text);
-        hashes.append(lineHash(text));
-        objects.append(document.object());
-        valid.append(document.isObject());
-        if (lines && document.isObject())
-            lines->append(document.object());
-    }
-    check.lastHash = hashes.isEmpty() ? firstPrev() : hashes.last();
+    check.lines = facts.size();
+    check.lastHash = facts.isEmpty() ? firstPrev() : facts.last().hash;
+    if (lines)
+        for (const LineFacts &line : facts)
+            if (line.valid)
+                lines->append(line.object);
 
     bool chained = false;
-    for (int i = 0; i < texts.size(); ++i) {
-        if (!valid[i]) {
-            check.result = Verification::Broken;
-            check.line = i + 1;
-            check.problem = i + 1 == texts.size() && !data.endsWith('\n')
+    for (int i = 0; i < facts.size(); ++i) {
+        check.line = i + 1;
+        check.result = Verification::Broken;
+        if (!facts[i].valid) {
+            check.problem = i + 1 == facts.size() && !data.endsWith('\n')
                 ? QStringLiteral("is cut short (not valid JSON)")
                 : QStringLiteral("is not valid JSON");
             return check;
         }
-        if (!objects[i].contains(kPrev)) {
-            if (chained) {
-                check.result = Verification::Broken;
-                check.line = i + 1;
-                check.problem = QStringLiteral("has no \"prev\": it was inserted, or changed");
-                return check;
-            }
-            ++check.unchained;
-            continue;
-        }
-        chained = true;
-        const QByteArray expected = i == 0 ? firstPrev() : hashes[i - 1];
-        if (objects[i].value(kPrev).toString().toLatin1() != expected) {
-            check.result = Verification::Broken;
-            check.problem = diagnose(i, hashes, objects, &check.line);
+        if (facts[i].prev.isEmpty() && chained) {
+            check.problem = QStringLiteral("has no \"prev\": it was inserted, or changed");
             return check;
         }
+        if (facts[i].prev != (i == 0 ? firstPrev() : facts[i - 1].hash)
+            && !facts[i].prev.isEmpty()) {
+            check.problem = diagnose(i, facts, &check.line);
+            return check;
+        }
+        chained = chained || !facts[i].prev.isEmpty();
+        check.unchained += chained ? 0 : 1;
     }
-    if (!chained && check.lines > 0)
-        check.result = Verification::Unchained;
+    check.line = 0;
+    check.result = chained || facts.isEmpty() ? Verification::Whole : Verification::Unchained;
     return check;
 }
 

@@ -24,9 +24,11 @@ QString defaultPath();
 /// so that no write goes unrecorded.
 bool usable(const QString &path, bool createFolder, QString *error);
 
-/// Stamps record with the UTC time, the host name, the account's user and the operator (the
-/// user when empty), chains it to the record's last line and appends it as one line.
-bool append(const QString &path, QJsonObject &record, const QString &operatorName, QString *error);
+/// Stamps each record with the UTC time, the host name, the account's user and the operator
+/// (the user when empty), chains it to the record's last line and appends it as one line, all
+/// of them under one lock.
+bool append(const QString &path, QList<QJsonObject> &records, const QString &operatorName,
+            QString *error);
 
 /// The line that follows previous (empty for a record's first line): record with "seq" and
 /// "prev", as compact JSON without the newline.

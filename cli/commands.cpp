@@ -29,6 +29,10 @@ constexpr int kScanIntervalMs = 300;
 // A failed attempt is tried again after this pause, which lets a logger that was busy or had
 // a burst of noise on its line settle.
 constexpr int kRetryPauseMs = 200;
+// The audit lines of attempts that end within this long of each other (loggers written at the
+// same time) go out under one lock of the record, whose lock file is flushed to the disk each
+// time; all are written before the program ends.
+constexpr int kRecordBatchMs = 50;
 
 // QLocale::c(): QDateTime::toString writes the system locale's digits.
 QString timeText(const QDateTime &time)
@@ -381,13 +385,9 @@ bool Commands::writeDone(const LoggerLink &link, const Target &target, int attem
     const bool again = (result == Session::Failed || result == Session::Mismatched)
         && attempt <= m_options.retries && m_stops == 0;
 
-    QString error;
-    if (!Audit::append(m_options.auditPath, record, m_options.operatorName, &error)) {
-        standardError() << "tempyra-cli: " << error << Qt::endl;
-        m_exitCode = kExitFailed;
-    }
-    if (m_json)
-        m_results.append(record);
+    if (m_unrecorded.isEmpty())
+        QTimer::singleShot(kRecordBatchMs, this, &Commands::recordAttempts);
+    m_unrecorded.append(record);
     // With --json the lines for people go to standard error, beside the progress.
     (m_json ? standardError() : standardOutput())
         << (m_scan ? timeText(QDateTime::currentDateTime()) + QLatin1Char(' ') : QString())
@@ -413,6 +413,20 @@ bool Commands::writeDone(const LoggerLink &link, const Target &target, int attem
         m_scan->stop();
     }
     return true;
+}
+
+void Commands::recordAttempts()
+{
+    if (m_unrecorded.isEmpty())
+        return;
+    QString error;
+    if (!Audit::append(m_options.auditPath, m_unrecorded, m_options.operatorName, &error)) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        m_exitCode = kExitFailed;
+    }
+    if (m_json)
+        m_results.append(m_unrecorded);
+    m_unrecorded.clear();
 }
 
 void Commands::retryLater(const Target &target, int attempt, const Outcome &last)
@@ -469,6 +483,7 @@ void Commands::stop()
 
 void Commands::end()
 {
+    recordAttempts();
     if (!m_scan)
         std::stable_sort(m_results.begin(), m_results.end(),
                          [](const QJsonObject &a, const QJsonObject &b) {

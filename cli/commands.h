@@ -89,6 +89,8 @@ private:
         Session::Outcome outcome;
     };
     void retryLater(const Target &target, int attempt, const Outcome &last);
+    /// Appends the attempts done so far to the audit record.
+    void recordAttempts();
     void endWrites();
 
     bool m_json;
@@ -107,6 +109,7 @@ private:
     WriteOptions m_options;
     QHash<LoggerLink *, int> m_attempts;
     QHash<QTimer *, Outcome> m_retries;
+    QList<QJsonObject> m_unrecorded;
     Session m_session;
 
     // provision: the ports seen at the last scan, true while their logger is being written

@@ -135,9 +135,12 @@ void RecordTest::append()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
     file.close();
     QString error;
-    for (int i = 0; i < 2; ++i) {
-        QJsonObject line {{QStringLiteral("device"), QStringLiteral("TL-0007")}};
-        QVERIFY2(Audit::append(path, line, QStringLiteral("Ana"), &error), qPrintable(error));
+    // One line, then two under one lock.
+    for (int count : {1, 2}) {
+        QList<QJsonObject> lines;
+        for (int i = 0; i < count; ++i)
+            lines.append({{QStringLiteral("device"), QStringLiteral("TL-0007")}});
+        QVERIFY2(Audit::append(path, lines, QStringLiteral("Ana"), &error), qPrintable(error));
     }
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray after = file.readAll();
@@ -146,7 +149,7 @@ void RecordTest::append()
     QCOMPARE(check.line, brokenLine);
     // The new lines stay whole, each on a line of its own, whatever came before them.
     const QList<QByteArray> lines = after.trimmed().split('\n');
-    for (const QByteArray &line : lines.mid(lines.size() - 2))
+    for (const QByteArray &line : lines.mid(lines.size() - 3))
         QCOMPARE(QJsonDocument::fromJson(line).object().value(QStringLiteral("operator")),
                  QJsonValue(QStringLiteral("Ana")));
     QVERIFY(!QFile::exists(path + QStringLiteral(".lock")));
