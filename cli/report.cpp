@@ -15,7 +15,8 @@ namespace {
 // table's head repeats on every page and no row is split. The outcome is a word, in capitals
 // and bold unless verified, so that the page reads in black and white; colour only adds to it.
 const char kStyle[] = R"(
-@page { margin: 14mm 12mm; }
+@page { margin: 14mm 12mm;
+        @bottom-right { content: "page " counter(page) " of " counter(pages); font: 8pt sans-serif; } }
 * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 body { font: 9pt/1.35 "DejaVu Sans", "Segoe UI", Arial, sans-serif; color: #000;
        margin: 0 auto; max-width: 60em; }
