@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const QString kList = QStringLiteral("list");
