@@ -44,6 +44,9 @@ tr.failed td.outcome { background: #f8d3cf; color: #8c0f0f; }
 tr.refused td.outcome { background: #dcdce8; color: #2b2b48; }
 .broken { font-weight: bold; color: #8c0f0f; }
 .hash, .note { font-size: 8pt; }
+.sign { margin-top: 28pt; border-collapse: separate; border-spacing: 14pt 0;
+        break-inside: avoid; page-break-inside: avoid; }
+.sign td { border-top: 0.8pt solid #000; padding-top: 2pt; width: 33%; font-size: 8pt; }
 .hash { font-family: "DejaVu Sans Mono", Consolas, monospace; overflow-wrap: anywhere; }
 )";
 
@@ -251,8 +254,10 @@ QString html(const QList<QJsonObject> &lines, const Audit::Verification &check,
         "<thead><tr><th>Time</th><th>Device</th><th>Port</th><th>Operator</th><th>Outcome</th>"
         "<th>Fields that differed, or why</th></tr></thead>\n<tbody>\n");
     page += rows;
-    page += QStringLiteral("</tbody></table>\n<p class=\"note\">Made by %1 %2 on %3 (%4).</p>\n"
-                           "</body></html>\n")
+    // Room for the person who checks the page to sign it.
+    page += QStringLiteral("</tbody></table>\n<table class=\"sign\"><tr><td>Checked by</td>"
+                           "<td>Date</td><td>Signature</td></tr></table>\n"
+                           "<p class=\"note\">Made by %1 %2 on %3 (%4).</p>\n</body></html>\n")
                 .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(),
                      timeText(now), escaped(zone));
     return page;
