@@ -82,8 +82,19 @@ wait "$pid" 2>/dev/null || true
 
 # The command-line program: its help, and a list of the loggers (none here) that ends by itself.
 help=$(/usr/bin/tempyra-cli --help) || fail "tempyra-cli --help failed"
-grep -q 'list, read, write or provision' <<<"$help" || fail "tempyra-cli --help names no commands"
+grep -q 'list, read, write, provision, audit or report' <<<"$help" ||
+    fail "tempyra-cli --help names no commands"
 /usr/bin/tempyra-cli list </dev/null || fail "tempyra-cli list failed"
+# A record of two chained lines made here: the installed program checks it and makes its page.
+record=$(mktemp -d)
+first='{"device":"TL-0001","outcome":"verified","prev":"'$(printf '0%.0s' {1..64})'","seq":1}'
+prev=$(printf '%s' "$first" | sha256sum | cut -d' ' -f1)
+printf '%s\n{"device":"TL-0002","outcome":"refused","prev":"%s","seq":2}\n' "$first" "$prev" \
+    >"$record/audit.jsonl"
+/usr/bin/tempyra-cli audit verify "$record/audit.jsonl" || fail "tempyra-cli audit verify failed"
+/usr/bin/tempyra-cli report "$record/audit.jsonl" --output "$record/report.html" &&
+    grep -q 'TL-0002' "$record/report.html" || fail "tempyra-cli report failed"
+rm -rf "$record"
 zcat "$out/root/usr/share/man/man1/tempyra-cli.1.gz" | grep -q '^\.TH TEMPYRA-CLI 1' ||
     fail "the manual page of tempyra-cli does not read"
 

@@ -26,6 +26,13 @@ namespace {
 constexpr int kClockToleranceSecs = 2;
 // Qt tells of no plugging in, so provision looks at the port list this often.
 constexpr int kScanIntervalMs = 300;
+// A failed attempt is tried again after this pause, which lets a logger that was busy or had
+// a burst of noise on its line settle.
+constexpr int kRetryPauseMs = 200;
+// The audit lines of attempts that end within this long of each other (loggers written at the
+// same time) go out under one lock of the record, whose lock file is flushed to the disk each
+// time; all are written before the program ends.
+constexpr int kRecordBatchMs = 50;
 
 // QLocale::c(): QDateTime::toString writes the system locale's digits.
 QString timeText(const QDateTime &time)
@@ -70,17 +77,6 @@ QString device(const LoggerLink &link)
     return link.deviceId().isEmpty() ? QStringLiteral("-") : QString::fromUtf8(link.deviceId());
 }
 
-QString text(const QJsonValue &value)
-{
-    if (value.isString())
-        return value.toString();
-    if (value.isBool())
-        return QLatin1String(value.toBool() ? "true" : "false");
-    if (value.isDouble())
-        return QString::number(qint64(value.toDouble()));
-    return QStringLiteral("?");
-}
-
 QJsonObject portResult(const LoggerLink &link)
 {
     return {{QStringLiteral("port"), link.portName()},
@@ -88,9 +84,13 @@ QJsonObject portResult(const LoggerLink &link)
             {QStringLiteral("device"), QString::fromUtf8(link.deviceId())}};
 }
 
-// What the write came to: verified, mismatch (with the fields), or why not.
+// What the write came to: refused, not written, written, unverified, verified, or a mismatch
+// with the written and read-back value of each field that differs.
 QJsonObject writeOutcome(const LoggerLink &link, const LoggerConfig &config, bool verify)
 {
+    if (link.refused())
+        return {{QStringLiteral("outcome"), QStringLiteral("refused")},
+                {QStringLiteral("reason"), QStringLiteral("not on the expected list")}};
     if (!link.written())
         return {{QStringLiteral("outcome"), QStringLiteral("not written")},
                 {QStringLiteral("reason"), link.failure()}};
@@ -99,14 +99,46 @@ QJsonObject writeOutcome(const LoggerLink &link, const LoggerConfig &config, boo
     if (!link.reply())
         return {{QStringLiteral("outcome"), QStringLiteral("unverified")},
                 {QStringLiteral("reason"), link.failure()}};
-    QStringList fields = Profile::differences(config, link.reply()->config);
-    const auto offset = clockOffset(link.reply()->clock, config.zone, link.replyTime());
+    QList<Profile::Difference> differences = Profile::differences(config, link.reply()->config);
+    const QByteArray &clock = link.reply()->clock;
+    const auto offset = clockOffset(clock, config.zone, link.replyTime());
     if (!offset || qAbs(*offset) > kClockToleranceSecs)
-        fields.append(QStringLiteral("clock"));
-    if (fields.isEmpty())
+        differences.append(
+            {QStringLiteral("clock"),
+             deviceTimeText(link.command().mid(ConfigLayout::kClock, ConfigLayout::kClockLength)),
+             deviceTimeText(clock)});
+    if (differences.isEmpty())
         return {{QStringLiteral("outcome"), QStringLiteral("verified")}};
+    QJsonArray fields;
+    QJsonArray values;
+    for (const Profile::Difference &difference : qAsConst(differences)) {
+        fields.append(difference.key);
+        values.append(QJsonObject {{QStringLiteral("field"), difference.key},
+                                   {QStringLiteral("written"), difference.written},
+                                   {QStringLiteral("read"), difference.read}});
+    }
     return {{QStringLiteral("outcome"), QStringLiteral("mismatch")},
-            {QStringLiteral("fields"), QJsonArray::fromStringList(fields)}};
+            {QStringLiteral("fields"), fields},
+            {QStringLiteral("differences"), values}};
+}
+
+// The outcome as the line for people shows it after the port and the device.
+QString outcomeText(const QJsonObject &record)
+{
+    QString text = record.value(QStringLiteral("outcome")).toString();
+    QStringList details;
+    for (const QJsonValue &value : record.value(QStringLiteral("differences")).toArray()) {
+        const QJsonObject difference = value.toObject();
+        details.append(QStringLiteral("%1 %2 written, %3 read back")
+                           .arg(difference.value(QStringLiteral("field")).toString(),
+                                Profile::shortText(difference.value(QStringLiteral("written"))),
+                                Profile::shortText(difference.value(QStringLiteral("read")))));
+    }
+    if (record.contains(QStringLiteral("reason")))
+        details.append(record.value(QStringLiteral("reason")).toString());
+    if (!details.isEmpty())
+        text += QStringLiteral(": ") + details.join(QLatin1String("; "));
+    return text;
 }
 
 void printTable(const QList<QStringList> &rows)
@@ -142,14 +174,13 @@ Commands::Commands(bool json, QObject *parent)
     , m_json(json)
 { }
 
-QList<LoggerLink *> Commands::chooseLoggers(const PortChoice &choice)
+QList<Commands::Target> Commands::chooseLoggers(const PortChoice &choice)
 {
     if (!choice.name.isEmpty()) {
         // A port named is taken whatever the system says of it: Wine's ports, some drivers and
         // some adapters show no USB identifiers, or are not listed at all. The identification
         // answer decides whether a logger is there.
-        const std::optional<QSerialPortInfo> listed = listedPort(choice.name);
-        return {listed ? startLink(*listed) : startLink(choice.name)};
+        return {{listedPort(choice.name), choice.name}};
     }
     const QList<QSerialPortInfo> ports = loggerPorts();
     if (ports.isEmpty()) {
@@ -167,17 +198,18 @@ QList<LoggerLink *> Commands::chooseLoggers(const PortChoice &choice)
         m_exitCode = kExitUsage;
         return {};
     }
-    QList<LoggerLink *> links;
+    QList<Target> targets;
     for (const QSerialPortInfo &port : ports)
-        links.append(startLink(port));
-    return links;
+        targets.append({port, port.portName()});
+    return targets;
 }
 
-template<typename Port> LoggerLink *Commands::startLink(const Port &port)
+LoggerLink *Commands::startLink(const Target &target)
 {
-    auto *link = new LoggerLink(port, this);
-    ++m_running;
-    connect(link, &LoggerLink::finished, this, [this, link] { linkDone(link); });
+    auto *link
+        = target.listed ? new LoggerLink(*target.listed, this) : new LoggerLink(target.name, this);
+    m_links.insert(link);
+    connect(link, &LoggerLink::finished, this, [this, link, target] { linkDone(link, target); });
     return link;
 }
 
@@ -211,8 +243,10 @@ void Commands::list()
     const QList<QSerialPortInfo> ports = loggerPorts();
     if (ports.isEmpty())
         standardError() << "tempyra-cli: no port with the logger's USB identifiers" << Qt::endl;
-    for (const QSerialPortInfo &port : ports)
-        startLink(port)->identify();
+    for (const QSerialPortInfo &port : ports) {
+        ++m_running;
+        startLink({port, port.portName()})->identify();
+    }
     if (m_running == 0)
         end();
 }
@@ -248,43 +282,41 @@ void Commands::read(const PortChoice &choice)
             const QJsonObject profile = result.value(QStringLiteral("configuration")).toObject();
             for (const QString &key : Profile::keys())
                 standardOutput() << "  " << key.leftJustified(14)
-                                 << text(Profile::value(profile, key)) << Qt::endl;
+                                 << Profile::shortText(Profile::value(profile, key)) << Qt::endl;
             const QJsonValue offset = result.value(QStringLiteral("clockOffset"));
             standardOutput() << "  " << QStringLiteral("clock").leftJustified(14)
                              << result.value(QStringLiteral("clock")).toString() << ", "
-                             << (offset.isNull() ? QStringLiteral("?") : text(offset))
+                             << (offset.isNull() ? QStringLiteral("?") : Profile::shortText(offset))
                              << " s from the current time of its zone" << Qt::endl;
         }
     };
-    for (LoggerLink *link : chooseLoggers(choice))
-        link->read();
+    for (const Target &target : chooseLoggers(choice)) {
+        ++m_running;
+        startLink(target)->read();
+    }
     if (m_running == 0)
         end();
 }
 
-void Commands::write(const LoggerConfig &config, const PortChoice &choice, bool verify,
-                     const QString &auditPath)
+void Commands::write(const WriteOptions &options, const PortChoice &choice)
 {
-    m_config = config;
-    m_verify = verify;
-    m_auditPath = auditPath;
-    m_report = [this](const LoggerLink &link) { reportWrite(link, QString()); };
-    for (LoggerLink *link : chooseLoggers(choice))
-        link->write(m_config, m_verify);
+    m_writing = true;
+    m_options = options;
+    m_session.expect(options.expected);
+    for (const Target &target : chooseLoggers(choice)) {
+        ++m_running;
+        startWrite(target, 1);
+    }
     if (m_running == 0)
         end();
 }
 
-void Commands::provision(const LoggerConfig &config, const QString &portName,
-                         const QString &auditPath)
+void Commands::provision(const WriteOptions &options, const QString &portName)
 {
-    m_config = config;
+    m_writing = true;
+    m_options = options;
+    m_session.expect(options.expected);
     m_portName = portName;
-    m_auditPath = auditPath;
-    m_report = [this](const LoggerLink &link) {
-        m_seen[link.portName()] = false;
-        reportWrite(link, timeText(QDateTime::currentDateTime()) + QLatin1Char(' '));
-    };
     m_scan = new QTimer(this);
     connect(m_scan, &QTimer::timeout, this, &Commands::scanForNewLoggers);
     m_scan->start(kScanIntervalMs);
@@ -299,11 +331,14 @@ void Commands::scanForNewLoggers()
         ports = loggerPorts();
     } else if (const std::optional<QSerialPortInfo> listed = listedPort(m_portName)) {
         ports = {*listed};
-    } else {
-        // A port the system does not list cannot be watched for plugging in: its logger is
-        // taken once, when the station starts.
-        if (!m_unlistedPortTaken)
-            startLink(m_portName)->write(m_config, true);
+        m_portListed = true;
+    } else if (!m_portListed) {
+        // A port the system has never listed cannot be watched for plugging in: its logger is
+        // taken once, when the station starts. One it listed before has been unplugged.
+        if (!m_unlistedPortTaken) {
+            ++m_running;
+            startWrite({std::nullopt, m_portName}, 1);
+        }
         m_unlistedPortTaken = true;
         return;
     }
@@ -312,7 +347,8 @@ void Commands::scanForNewLoggers()
         present.insert(port.portName());
         if (!m_seen.contains(port.portName())) {
             m_seen.insert(port.portName(), true);
-            startLink(port)->write(m_config, true);
+            ++m_running;
+            startWrite({port, port.portName()}, 1);
         }
     }
     // A logger unplugged is forgotten, so that plugging it in again provisions it again.
@@ -320,53 +356,121 @@ void Commands::scanForNewLoggers()
         it = !it.value() && !present.contains(it.key()) ? m_seen.erase(it) : std::next(it);
 }
 
-void Commands::reportWrite(const LoggerLink &link, const QString &linePrefix)
+void Commands::startWrite(const Target &target, int attempt)
+{
+    LoggerLink *link = startLink(target);
+    m_attempts.insert(link, attempt);
+    link->setSettle(m_options.settleMs);
+    if (!m_options.expected.isEmpty())
+        link->setAcceptance([this](const QByteArray &deviceId) {
+            return m_session.isExpected(QString::fromUtf8(deviceId));
+        });
+    link->write(m_options.config, m_options.verify);
+}
+
+bool Commands::writeDone(const LoggerLink &link, const Target &target, int attempt)
 {
     QJsonObject record = portResult(link);
-    record[QStringLiteral("configuration")] = Profile::fromConfig(m_config);
+    record[QStringLiteral("attempt")] = attempt;
+    if (!link.refused())
+        record[QStringLiteral("configuration")] = Profile::fromConfig(m_options.config);
     if (!link.command().isEmpty())
         record[QStringLiteral("clock")]
             = deviceTimeText(link.command().mid(ConfigLayout::kClock, ConfigLayout::kClockLength));
-    const QJsonObject outcome = writeOutcome(link, m_config, m_verify);
+    const QJsonObject outcome = writeOutcome(link, m_options.config, m_options.verify);
     for (auto it = outcome.begin(); it != outcome.end(); ++it)
         record.insert(it.key(), it.value());
-    const QString result = outcome.value(QStringLiteral("outcome")).toString();
-    if (result != QLatin1String("verified") && result != QLatin1String("written"))
-        m_exitCode = kExitFailed;
+    const Session::Outcome result
+        = Session::outcome(outcome.value(QStringLiteral("outcome")).toString());
+    const bool again = (result == Session::Failed || result == Session::Mismatched)
+        && attempt <= m_options.retries && m_stops == 0;
 
+    if (m_unrecorded.isEmpty())
+        QTimer::singleShot(kRecordBatchMs, this, &Commands::recordAttempts);
+    m_unrecorded.append(record);
+    // With --json the lines for people go to standard error, beside the progress.
+    (m_json ? standardError() : standardOutput())
+        << (m_scan ? timeText(QDateTime::currentDateTime()) + QLatin1Char(' ') : QString())
+        << link.portName() << ' ' << device(link) << ' ' << outcomeText(record)
+        << (again ? QStringLiteral("; trying again (attempt %1 of %2)")
+                        .arg(attempt + 1)
+                        .arg(m_options.retries + 1)
+                  : QString())
+        << Qt::endl;
+    const QString logger = link.deviceId().isEmpty()
+        ? link.portName() + QStringLiteral(" (no identifier)")
+        : QString::fromUtf8(link.deviceId());
+    if (again) {
+        retryLater(target, attempt + 1, {logger, result});
+        return false;
+    }
+    m_session.add(logger, result);
+    if (m_scan && target.listed)
+        m_seen[target.listed->portName()] = false;
+    if (m_scan && m_session.expecting() && m_session.missing().isEmpty() && m_stops == 0) {
+        standardError() << "tempyra-cli: every expected logger is verified" << Qt::endl;
+        m_stops = 1;
+        m_scan->stop();
+    }
+    return true;
+}
+
+void Commands::recordAttempts()
+{
+    if (m_unrecorded.isEmpty())
+        return;
     QString error;
-    if (!Audit::append(m_auditPath, record, &error)) {
+    if (!Audit::append(m_options.auditPath, m_unrecorded, m_options.operatorName, &error)) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         m_exitCode = kExitFailed;
     }
-    if (m_json) {
-        m_results.append(record);
-        return;
-    }
-    QString detail;
-    if (outcome.contains(QStringLiteral("fields")))
-        detail = QStringLiteral(": ")
-            + outcome.value(QStringLiteral("fields"))
-                  .toVariant()
-                  .toStringList()
-                  .join(QLatin1String(", "));
-    else if (outcome.contains(QStringLiteral("reason")))
-        detail = QStringLiteral(": ") + outcome.value(QStringLiteral("reason")).toString();
-    standardOutput() << linePrefix << link.portName() << ' ' << device(link) << ' ' << result
-                     << detail << Qt::endl;
+    if (m_json)
+        m_results.append(m_unrecorded);
+    m_unrecorded.clear();
 }
 
-void Commands::linkDone(LoggerLink *link)
+void Commands::retryLater(const Target &target, int attempt, const Outcome &last)
 {
-    m_report(*link);
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    m_retries.insert(timer, last);
+    connect(timer, &QTimer::timeout, this, [this, timer, target, attempt] {
+        m_retries.remove(timer);
+        timer->deleteLater();
+        startWrite(target, attempt);
+    });
+    timer->start(kRetryPauseMs);
+}
+
+void Commands::linkDone(LoggerLink *link, const Target &target)
+{
+    m_links.remove(link);
     link->deleteLater();
-    if (--m_running == 0 && (!m_scan || m_stopping))
+    if (!m_writing)
+        m_report(*link);
+    else if (!writeDone(*link, target, m_attempts.take(link)))
+        return;
+    if (--m_running == 0 && (!m_scan || m_stops > 0))
         end();
 }
 
 void Commands::stop()
 {
-    m_stopping = true;
+    if (++m_stops > 1) {
+        // The second Ctrl-C: every conversation ends now, its port closed, and its attempt is
+        // recorded as it stands; a retry waiting for its turn is not made.
+        for (auto it = m_retries.cbegin(); it != m_retries.cend(); ++it) {
+            m_session.add(it->logger, it->outcome);
+            delete it.key();
+            --m_running;
+        }
+        m_retries.clear();
+        for (LoggerLink *link : QSet<LoggerLink *>(m_links))
+            link->abort(QStringLiteral("interrupted"));
+        if (m_running == 0)
+            end();
+        return;
+    }
     if (m_scan)
         m_scan->stop();
     if (m_running == 0) {
@@ -374,15 +478,20 @@ void Commands::stop()
         return;
     }
     standardError() << "tempyra-cli: ending once the " << m_running
-                    << " logger(s) in progress are done" << Qt::endl;
+                    << " logger(s) in progress are done; Ctrl-C again ends at once" << Qt::endl;
 }
 
 void Commands::end()
 {
-    std::sort(m_results.begin(), m_results.end(), [](const QJsonObject &a, const QJsonObject &b) {
-        return a.value(QStringLiteral("port")).toString()
-            < b.value(QStringLiteral("port")).toString();
-    });
+    recordAttempts();
+    if (!m_scan)
+        std::stable_sort(m_results.begin(), m_results.end(),
+                         [](const QJsonObject &a, const QJsonObject &b) {
+                             return a.value(QStringLiteral("port")).toString()
+                                 < b.value(QStringLiteral("port")).toString();
+                         });
+    if (m_writing)
+        endWrites();
     if (m_json && m_oneObject) {
         if (m_results.size() == 1)
             standardOutput() << QJsonDocument(m_results.first()).toJson() << Qt::flush;
@@ -390,11 +499,29 @@ void Commands::end()
         QJsonArray loggers;
         for (const QJsonObject &result : qAsConst(m_results))
             loggers.append(result);
-        standardOutput()
-            << QJsonDocument(QJsonObject {{QStringLiteral("loggers"), loggers}}).toJson()
-            << Qt::flush;
+        QJsonObject document {{QStringLiteral("loggers"), loggers}};
+        if (m_writing)
+            document.insert(QStringLiteral("summary"), m_session.json());
+        standardOutput() << QJsonDocument(document).toJson() << Qt::flush;
     } else if (m_printText) {
         m_printText();
     }
     QCoreApplication::exit(m_exitCode);
+}
+
+void Commands::endWrites()
+{
+    if (m_exitCode == kExitUsage)
+        return;
+    const QStringList missing = m_session.missing();
+    // A station with a list is done when every logger on it is verified, whatever else was
+    // plugged in meanwhile; any other run when every logger it took was.
+    const bool done = m_scan && m_session.expecting() ? missing.isEmpty()
+                                                      : !m_session.anyUndone() && missing.isEmpty();
+    if (!done)
+        m_exitCode = kExitFailed;
+    standardError() << "tempyra-cli: summary: " << m_session.text() << Qt::endl;
+    if (!missing.isEmpty())
+        standardError() << "tempyra-cli: not verified: " << missing.join(QLatin1String(", "))
+                        << Qt::endl;
 }

@@ -1,14 +1,19 @@
-// tempyra-cli: lists, reads, writes and provisions Tempyra loggers from the command line.
+// tempyra-cli: lists, reads, writes and provisions Tempyra loggers from the command line, and
+// checks and reports the audit record of its writes.
 
 #include "audit.h"
 #include "commands.h"
 #include "profile.h"
+#include "recordcommands.h"
 
 #include "app/terminationsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,6 +21,13 @@ const QString kList = QStringLiteral("list");
 const QString kRead = QStringLiteral("read");
 const QString kWrite = QStringLiteral("write");
 const QString kProvision = QStringLiteral("provision");
+const QString kAudit = QStringLiteral("audit");
+const QString kReport = QStringLiteral("report");
+
+// Bounds of the numbers given to options: a sanity check, not a rule of the logger.
+constexpr int kMostRetries = 20;
+constexpr int kLongestSettleMs = 60000;
+constexpr int kLongestOperator = 64;
 
 int usageError(const QString &message)
 {
@@ -58,10 +70,124 @@ QString verbDescription(const QString &verb)
     if (verb == kWrite)
         return QStringLiteral("Writes the profile's configuration with the current time of its "
                               "zone, reads it back and compares every field, and the clock to "
-                              "within 2 s. Each write is appended to the audit record.");
-    return QStringLiteral("A provisioning station: every logger plugged in is identified, "
-                          "written and verified once, and recorded. Runs until Ctrl-C, which "
-                          "lets the writes in progress finish.");
+                              "within 2 s. Each attempt is appended to the audit record; a "
+                              "summary ends the run.");
+    if (verb == kProvision)
+        return QStringLiteral("A provisioning station: every logger plugged in is identified, "
+                              "written and verified once, and recorded. Runs until Ctrl-C, which "
+                              "lets the writes in progress finish (a second one ends at once), "
+                              "or with --expect until every listed logger is verified.");
+    if (verb == kAudit)
+        return QStringLiteral("audit verify FILE: checks that no line of the audit record was "
+                              "changed, removed, inserted or reordered. Exit status 0 when its "
+                              "chain is whole, 1 naming the first line at fault (or a record "
+                              "written before lines were chained), 2 when it cannot be read.");
+    return QStringLiteral("A printable page (HTML, self-contained) of the audit record's writes: "
+                          "the period, stations, operators, profiles, whether the chain is "
+                          "whole, the counts, and one row per write.");
+}
+
+// A whole number option within [0, most].
+std::optional<int> number(const QCommandLineParser &parser, const QString &name, int fallback,
+                          int most, QString *error)
+{
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (ok && value >= 0 && value <= most)
+        return value;
+    *error = QStringLiteral("--%1: a whole number from 0 to %2").arg(name).arg(most);
+    return std::nullopt;
+}
+
+void addWriteOptions(QCommandLineParser &parser, const QString &verb)
+{
+    parser.addPositionalArgument(QStringLiteral("PROFILE"),
+                                 QStringLiteral("JSON profile; keys ")
+                                     + Profile::keys().join(QLatin1String(", ")));
+    parser.addOptions(
+        {{QStringLiteral("set"),
+          QStringLiteral("Overrides one key of the profile, e.g. interval=00:15 or "
+                         "alarm.lower=2 (repeatable)."),
+          QStringLiteral("KEY=VALUE")},
+         {QStringLiteral("log"),
+          QStringLiteral("Audit record file (default ") + Audit::defaultPath()
+              + QStringLiteral("); its folder must exist."),
+          QStringLiteral("FILE")},
+         {QStringLiteral("operator"),
+          QStringLiteral("The person recorded with each write (default: the account's user)."),
+          QStringLiteral("NAME")},
+         {QStringLiteral("expect"),
+          QStringLiteral("Only the loggers whose device identifiers FILE lists, one a line, are "
+                         "written; any other is refused.")
+              + (verb == kProvision ? QStringLiteral(" The station ends once each is verified.")
+                                    : QString()),
+          QStringLiteral("FILE")},
+         {QStringLiteral("retries"),
+          QStringLiteral("Further attempts after a failed or mismatched one (default 1)."),
+          QStringLiteral("N")},
+         {QStringLiteral("settle"),
+          QStringLiteral("Pause between the write and the read-back (default 0)."),
+          QStringLiteral("MS")}});
+}
+
+std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const QString &profile,
+                                         QString *error)
+{
+    WriteOptions options;
+    QJsonObject held;
+    std::optional<QJsonObject> loaded = Profile::load(profile, error, &held);
+    for (const QString &setting : parser.values(QStringLiteral("set")))
+        if (loaded && !Profile::set(*loaded, setting, error))
+            loaded.reset();
+    const std::optional<LoggerConfig> config
+        = loaded ? Profile::toConfig(*loaded, error, held) : std::nullopt;
+    const std::optional<int> retries
+        = number(parser, QStringLiteral("retries"), 1, kMostRetries, error);
+    const std::optional<int> settle
+        = number(parser, QStringLiteral("settle"), 0, kLongestSettleMs, error);
+    if (!config || !retries || !settle)
+        return std::nullopt;
+    options.config = *config;
+    options.retries = *retries;
+    options.settleMs = *settle;
+    options.verify = !parser.optionNames().contains(QStringLiteral("no-verify"));
+
+    options.operatorName = parser.value(QStringLiteral("operator")).trimmed();
+    if (parser.isSet(QStringLiteral("operator"))
+        && (options.operatorName.isEmpty() || options.operatorName.size() > kLongestOperator
+            || std::any_of(options.operatorName.cbegin(), options.operatorName.cend(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; }))) {
+        *error = QStringLiteral("--operator: a name of 1 to %1 characters").arg(kLongestOperator);
+        return std::nullopt;
+    }
+
+    if (parser.isSet(QStringLiteral("expect"))) {
+        const QString path = parser.value(QStringLiteral("expect"));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("--expect %1: %2").arg(path, file.errorString());
+            return std::nullopt;
+        }
+        const std::optional<QStringList> expected = Session::parseExpected(file.readAll(), error);
+        if (!expected) {
+            *error = QStringLiteral("--expect %1: %2").arg(path, *error);
+            return std::nullopt;
+        }
+        options.expected = *expected;
+    }
+
+    // An empty --log is a mistake, not a wish for the default record.
+    const bool defaultLog = !parser.isSet(QStringLiteral("log"));
+    options.auditPath = defaultLog ? Audit::defaultPath() : parser.value(QStringLiteral("log"));
+    if (options.auditPath.isEmpty()) {
+        *error = QStringLiteral("--log: no file named");
+        return std::nullopt;
+    }
+    if (!Audit::usable(options.auditPath, defaultLog, error))
+        return std::nullopt;
+    return options;
 }
 
 } // namespace
@@ -74,20 +200,21 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Configures Tempyra temperature loggers. Exit status: 0 every logger "
-                       "done (and verified), 1 a logger failed, 2 a usage or profile error.\n"
-                       "Profile keys: ")
+        QStringLiteral("Configures Tempyra temperature loggers and keeps the audit record of "
+                       "their writes. Exit status: 0 every logger done (and verified), 1 a "
+                       "logger failed (or a record's chain is broken), 2 a usage or profile "
+                       "error.\nProfile keys: ")
         + Profile::keys().join(QLatin1String(", ")));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, read, write or provision; "
+                                 QStringLiteral("list, read, write, provision, audit or report; "
                                                 "\"tempyra-cli COMMAND --help\" tells more."),
                                  QStringLiteral("command"));
     // The first pass only finds the command; its options are known once it is.
     parser.parse(QCoreApplication::arguments());
     const QString verb = parser.positionalArguments().value(0);
-    if (!QStringList {kList, kRead, kWrite, kProvision}.contains(verb)) {
+    if (!QStringList {kList, kRead, kWrite, kProvision, kAudit, kReport}.contains(verb)) {
         if (parser.isSet(QStringLiteral("version")))
             return printVersion();
         if (parser.isSet(QStringLiteral("help")))
@@ -98,45 +225,76 @@ int main(int argc, char *argv[])
 
     parser.clearPositionalArguments();
     parser.setApplicationDescription(verbDescription(verb));
-    const bool withProfile = verb == kWrite || verb == kProvision;
+    const bool writes = verb == kWrite || verb == kProvision;
     parser.addPositionalArgument(verb, QStringLiteral("The command."), verb);
-    if (withProfile) {
-        parser.addPositionalArgument(QStringLiteral("PROFILE"),
-                                     QStringLiteral("JSON profile; keys ")
-                                         + Profile::keys().join(QLatin1String(", ")));
-        parser.addOption({QStringLiteral("set"),
-                          QStringLiteral("Overrides one key of the profile, e.g. interval=00:15 "
-                                         "or alarm.lower=2 (repeatable)."),
-                          QStringLiteral("KEY=VALUE")});
-        parser.addOption({QStringLiteral("log"),
-                          QStringLiteral("Audit record file (default ") + Audit::defaultPath()
-                              + QStringLiteral(")."),
-                          QStringLiteral("FILE")});
+    if (writes)
+        addWriteOptions(parser, verb);
+    if (verb == kAudit) {
+        parser.addPositionalArgument(QStringLiteral("verify"), QStringLiteral("The check."));
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The audit record."));
     }
-    if (verb != kList)
+    if (verb == kReport) {
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The audit record."));
+        parser.addOptions(
+            {{QStringLiteral("since"),
+              QStringLiteral("Writes from this time on: 2026-12-06, \"2026-12-06 14:30\" (local "
+                             "time) or 2026-12-06T14:30Z."),
+              QStringLiteral("TIME")},
+             {QStringLiteral("until"),
+              QStringLiteral("Writes before this time; a date alone includes that day."),
+              QStringLiteral("TIME")},
+             {QStringLiteral("output"), QStringLiteral("The page (default: standard output)."),
+              QStringLiteral("PAGE.html")}});
+    }
+    if (verb == kRead || verb == kWrite || verb == kProvision)
         parser.addOption({QStringLiteral("port"),
                           QStringLiteral("The logger on this port (name or location), even one "
                                          "the system lists without the logger's USB identifiers "
                                          "or does not list at all."),
                           QStringLiteral("NAME")});
-    if (verb == kRead || verb == kWrite) {
+    if (verb == kRead || verb == kWrite)
         parser.addOption({QStringLiteral("all"),
                           QStringLiteral("Every logger plugged in, all at the same time.")});
-    }
     if (verb == kWrite)
         parser.addOption(
             {QStringLiteral("no-verify"), QStringLiteral("Do not read the configuration back.")});
-    if (verb != kProvision)
-        parser.addOption({QStringLiteral("json"), QStringLiteral("Results as JSON.")});
+    if (verb != kReport)
+        parser.addOption({QStringLiteral("json"),
+                          QStringLiteral("Results as one JSON document on standard output.")});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         return printHelp(parser);
     const QStringList arguments = parser.positionalArguments().mid(1);
-    if (arguments.size() != (withProfile ? 1 : 0))
-        return usageError(withProfile ? QStringLiteral("%1 takes one PROFILE").arg(verb)
-                                      : QStringLiteral("%1 takes no arguments").arg(verb));
+    const bool json = parser.optionNames().contains(QStringLiteral("json"));
+
+    if (verb == kAudit) {
+        if (arguments.size() != 2 || arguments.first() != QLatin1String("verify"))
+            return usageError(QStringLiteral("audit takes: verify FILE"));
+        return verifyRecord(arguments.last(), json);
+    }
+    if (verb == kReport) {
+        if (arguments.size() != 1)
+            return usageError(QStringLiteral("report takes one FILE"));
+        Report::Period period;
+        for (const QString &name : {QStringLiteral("since"), QStringLiteral("until")}) {
+            if (!parser.isSet(name))
+                continue;
+            const std::optional<QDateTime> time
+                = Report::parseTime(parser.value(name), name == QLatin1String("until"));
+            if (!time)
+                return usageError(QStringLiteral("--%1: %2 is no date or time (2026-12-06, "
+                                                 "\"2026-12-06 14:30\", 2026-12-06T14:30Z)")
+                                      .arg(name, Profile::shortText(parser.value(name))));
+            (name == QLatin1String("since") ? period.since : period.until) = *time;
+        }
+        return writeReport(arguments.first(), period, parser.value(QStringLiteral("output")));
+    }
+
+    if (arguments.size() != (writes ? 1 : 0))
+        return usageError(writes ? QStringLiteral("%1 takes one PROFILE").arg(verb)
+                                 : QStringLiteral("%1 takes no arguments").arg(verb));
 
     PortChoice choice;
     if (verb == kRead || verb == kWrite) {
@@ -145,27 +303,16 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--port and --all exclude each other"));
     }
 
-    LoggerConfig config;
-    QString auditPath;
-    if (withProfile) {
-        auditPath = parser.value(QStringLiteral("log"));
+    WriteOptions options;
+    if (writes) {
         QString error;
-        std::optional<QJsonObject> profile = Profile::load(arguments.first(), &error);
-        for (const QString &setting : parser.values(QStringLiteral("set")))
-            if (profile && !Profile::set(*profile, setting, &error))
-                profile.reset();
-        const std::optional<LoggerConfig> checked
-            = profile ? Profile::toConfig(*profile, &error) : std::nullopt;
+        const std::optional<WriteOptions> checked = writeOptions(parser, arguments.first(), &error);
         if (!checked)
             return usageError(error);
-        config = *checked;
-        if (auditPath.isEmpty())
-            auditPath = Audit::defaultPath();
-        if (!Audit::usable(auditPath, &error))
-            return usageError(error);
+        options = *checked;
     }
 
-    Commands commands(verb != kProvision && parser.isSet(QStringLiteral("json")));
+    Commands commands(json);
     watchTerminationSignals(&commands, [&commands] { commands.stop(); });
     QTimer::singleShot(0, &commands, [&] {
         if (verb == kList)
@@ -173,9 +320,9 @@ int main(int argc, char *argv[])
         else if (verb == kRead)
             commands.read(choice);
         else if (verb == kWrite)
-            commands.write(config, choice, !parser.isSet(QStringLiteral("no-verify")), auditPath);
+            commands.write(options, choice);
         else
-            commands.provision(config, parser.value(QStringLiteral("port")), auditPath);
+            commands.provision(options, parser.value(QStringLiteral("port")));
     });
     return QCoreApplication::exec();
 }

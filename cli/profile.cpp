@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -60,6 +61,9 @@ std::optional<QString> alarmLimit(const QJsonValue &value)
     return text;
 }
 
+// The longest piece of a value that a message repeats.
+constexpr int kEchoLength = 24;
+
 QStringList offeredZones()
 {
     QStringList zones;
@@ -68,8 +72,52 @@ QStringList offeredZones()
     return zones;
 }
 
-// Reads one key into config; false when its value is not allowed.
-bool take(const QString &key, const QJsonValue &value, LoggerConfig &config)
+// Seconds east of UTC of "UTC", "UTC+5", "utc-03:30" or "UTC+0530".
+std::optional<int> zoneOffset(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^UTC(?:([+-])([0-9]{1,2})(?::?([0-5][0-9]))?)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int seconds = match.captured(2).toInt() * 3600 + match.captured(3).toInt() * 60;
+    return match.captured(1) == QLatin1String("-") ? -seconds : seconds;
+}
+
+// The window's zone that text stands for: itself, or the listed zone of the same offset.
+std::optional<QString> offeredZone(const QString &text, const QStringList &zones)
+{
+    if (zones.contains(text))
+        return text;
+    const std::optional<int> offset = zoneOffset(text);
+    for (const QString &zone : zones)
+        if (offset && zoneOffset(zone) == offset)
+            return zone;
+    return std::nullopt;
+}
+
+// A few of the window's zones nearest to text's offset (a zone name's offset today), in order.
+QStringList nearbyZones(const QString &text, const QStringList &zones)
+{
+    std::optional<int> offset = zoneOffset(text);
+    const QByteArray id = text.toLatin1();
+    if (!offset && text.size() <= 64 && QTimeZone::isTimeZoneIdAvailable(id))
+        offset = QTimeZone(id).offsetFromUtc(QDateTime::currentDateTimeUtc());
+    QStringList nearest = zones;
+    const auto distance
+        = [&](const QString &zone) { return qAbs(*zoneOffset(zone) - offset.value_or(0)); };
+    std::stable_sort(nearest.begin(), nearest.end(),
+                     [&](const QString &a, const QString &b) { return distance(a) < distance(b); });
+    nearest = nearest.mid(0, 3);
+    std::sort(nearest.begin(), nearest.end(),
+              [](const QString &a, const QString &b) { return *zoneOffset(a) < *zoneOffset(b); });
+    return nearest;
+}
+
+// Reads one key into config; false when its value is not allowed. held: the value is one a
+// logger holds, so the window's lists decide rather than its rules for a new entry.
+bool take(const QString &key, const QJsonValue &value, bool held, LoggerConfig &config)
 {
     if (key == QLatin1String("scale")) {
         const QString text = value.toString();
@@ -91,17 +139,19 @@ bool take(const QString &key, const QJsonValue &value, LoggerConfig &config)
             && TimeRules::startDelayOffered(config.startHours, config.startMinutes);
     if (key == QLatin1String("interval"))
         return splitTime(value, &config.logHours, &config.logMinutes)
-            && TimeRules::intervalOffered(config.logHours, config.logMinutes);
+            && (held ? TimeRules::intervalListed(config.logHours, config.logMinutes)
+                     : TimeRules::intervalOffered(config.logHours, config.logMinutes));
     if (key == QLatin1String("zone")) {
-        config.zone = value.toString();
-        return value.isString() && offeredZones().contains(config.zone);
+        const std::optional<QString> zone = offeredZone(value.toString(), offeredZones());
+        config.zone = zone.value_or(value.toString());
+        return value.isString() && zone;
     }
-    // report: the window offers CSV too, but never writes it.
-    config.pdf = true;
-    return value.toString() == QLatin1String("pdf");
+    // report: the window offers CSV too, but never writes it unless a logger held it.
+    config.pdf = value.toString() != QLatin1String("csv");
+    return value.toString() == QLatin1String("pdf") || (held && !*config.pdf);
 }
 
-QString allowed(const QString &key)
+QString allowed(const QString &key, const QJsonValue &given)
 {
     if (key == QLatin1String("scale"))
         return QStringLiteral("\"C\" or \"F\"");
@@ -115,16 +165,39 @@ QString allowed(const QString &key)
         return QStringLiteral("\"hh:mm\" from 00:00 to 04:59");
     if (key == QLatin1String("interval"))
         return QStringLiteral("\"hh:mm\" from 00:10 to 18:59, minutes 01 to 59");
-    if (key == QLatin1String("zone"))
-        return QStringLiteral("one of the window's zones: ")
-            + offeredZones().join(QLatin1String(", "));
+    if (key == QLatin1String("zone")) {
+        const QStringList zones = offeredZones();
+        return QStringLiteral("one of the window's %1 zones, such as %2")
+            .arg(zones.size())
+            .arg(nearbyZones(given.toString(), zones).join(QLatin1String(", ")));
+    }
     return QStringLiteral("\"pdf\" (the window writes PDF reports only)");
 }
 
 QString unknownKey(const QString &key)
 {
     return QStringLiteral("unknown key \"%1\"; the keys are %2")
-        .arg(key, Profile::keys().join(QLatin1String(", ")));
+        .arg(Profile::shortText(key), Profile::keys().join(QLatin1String(", ")));
+}
+
+// The top-level keys "alarm.lower" and the like moved into "alarm", as --set and the messages
+// name them; false when one is given both ways.
+bool foldDottedKeys(QJsonObject &profile, QString *error)
+{
+    const QStringList keys = profile.keys();
+    for (const QString &key : keys) {
+        if (!key.startsWith(kAlarmPrefix) || !profile.value(kAlarm).isObject())
+            continue;
+        QJsonObject alarm = profile.value(kAlarm).toObject();
+        const QString name = key.mid(kAlarmPrefix.size());
+        if (alarm.contains(name)) {
+            *error = QStringLiteral("%1: given twice, inside \"alarm\" and as \"%1\"").arg(key);
+            return false;
+        }
+        alarm.insert(name, profile.take(key));
+        profile.insert(kAlarm, alarm);
+    }
+    return true;
 }
 
 } // namespace
@@ -160,8 +233,14 @@ QJsonObject fromConfig(const LoggerConfig &config)
         {QStringLiteral("report"), choice(config.pdf, "csv", "pdf")}};
 }
 
-std::optional<LoggerConfig> toConfig(const QJsonObject &profile, QString *error)
+std::optional<LoggerConfig> toConfig(const QJsonObject &given, QString *error,
+                                     const QJsonObject &held)
 {
+    QJsonObject profile = given;
+    if (!profile.contains(kAlarm))
+        profile.insert(kAlarm, QJsonObject());
+    if (!foldDottedKeys(profile, error))
+        return std::nullopt;
     const QStringList known = keys();
     for (auto it = profile.begin(); it != profile.end(); ++it) {
         if (it.key() == kAlarm && !it.value().isObject()) {
@@ -182,12 +261,17 @@ std::optional<LoggerConfig> toConfig(const QJsonObject &profile, QString *error)
     const QJsonObject defaults = fromConfig(LoggerConfig::windowDefaults());
     LoggerConfig config;
     for (const QString &key : known) {
-        const QJsonValue given = value(profile, key);
-        if (!take(key, given.isUndefined() ? value(defaults, key) : given, config)) {
-            const QByteArray json
-                = QJsonDocument(QJsonArray {given}).toJson(QJsonDocument::Compact);
+        const QJsonValue value = Profile::value(profile, key);
+        const bool asHeld = !value.isUndefined() && Profile::value(held, key) == value;
+        if (!take(key, value.isUndefined() ? Profile::value(defaults, key) : value, asHeld,
+                  config)) {
+            // A text shows in quotes, as in the profile.
+            const QString quoted = value.isString()
+                ? QLatin1Char('"') + value.toString() + QLatin1Char('"')
+                : QString();
             *error = QStringLiteral("%1: %2 is not allowed; allowed is %3")
-                         .arg(key, QString::fromUtf8(json.mid(1, json.size() - 2)), allowed(key));
+                         .arg(key, shortText(quoted.isEmpty() ? value : QJsonValue(quoted)),
+                              allowed(key, value));
             return std::nullopt;
         }
     }
@@ -198,7 +282,7 @@ std::optional<LoggerConfig> toConfig(const QJsonObject &profile, QString *error)
     return config;
 }
 
-std::optional<QJsonObject> load(const QString &path, QString *error)
+std::optional<QJsonObject> load(const QString &path, QString *error, QJsonObject *held)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -214,7 +298,11 @@ std::optional<QJsonObject> load(const QString &path, QString *error)
         return std::nullopt;
     }
     const QJsonValue configuration = document.object().value(QStringLiteral("configuration"));
-    return configuration.isObject() ? configuration.toObject() : document.object();
+    if (!configuration.isObject())
+        return document.object();
+    if (held)
+        *held = configuration.toObject();
+    return configuration.toObject();
 }
 
 bool set(QJsonObject &profile, const QString &setting, QString *error)
@@ -239,15 +327,34 @@ bool set(QJsonObject &profile, const QString &setting, QString *error)
     return true;
 }
 
-QStringList differences(const LoggerConfig &a, const LoggerConfig &b)
+QList<Difference> differences(const LoggerConfig &written, const LoggerConfig &read)
 {
-    const QJsonObject first = fromConfig(a);
-    const QJsonObject second = fromConfig(b);
-    QStringList keysThatDiffer;
+    const QJsonObject first = fromConfig(written);
+    const QJsonObject second = fromConfig(read);
+    QList<Difference> keysThatDiffer;
     for (const QString &key : keys())
         if (value(first, key) != value(second, key))
-            keysThatDiffer.append(key);
+            keysThatDiffer.append({key, value(first, key), value(second, key)});
     return keysThatDiffer;
+}
+
+QString shortText(const QJsonValue &value)
+{
+    QString text;
+    if (value.isString())
+        text = value.toString();
+    else if (value.isBool())
+        text = QLatin1String(value.toBool() ? "true" : "false");
+    else if (value.isDouble() && std::trunc(value.toDouble()) == value.toDouble()
+             && std::abs(value.toDouble()) < 1e15)
+        text = QString::number(qint64(value.toDouble()));
+    else if (value.isNull())
+        text = QStringLiteral("null");
+    else {
+        const QByteArray json = QJsonDocument(QJsonArray {value}).toJson(QJsonDocument::Compact);
+        text = QString::fromUtf8(json.mid(1, json.size() - 2));
+    }
+    return text.size() > kEchoLength ? text.left(kEchoLength - 1) + QChar(0x2026) : text;
 }
 
 } // namespace Profile

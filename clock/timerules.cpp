@@ -30,8 +30,14 @@ bool intervalOffered(const QString &hours, const QString &minutes)
 {
     const int h = twoDigits(hours);
     const int m = twoDigits(minutes);
-    return h >= 0 && h <= kLongestIntervalHours && m >= 1 && m <= 59
-        && (h > 0 || m >= kShortestIntervalMinutes);
+    return intervalListed(hours, minutes) && (h > 0 || m >= kShortestIntervalMinutes);
+}
+
+bool intervalListed(const QString &hours, const QString &minutes)
+{
+    const int h = twoDigits(hours);
+    const int m = twoDigits(minutes);
+    return h >= 0 && h <= kLongestIntervalHours && m >= 1 && m <= 59;
 }
 
 } // namespace TimeRules

@@ -13,4 +13,8 @@ bool startDelayOffered(const QString &hours, const QString &minutes);
 /// hours an interval is at least ten minutes.
 bool intervalOffered(const QString &hours, const QString &minutes);
 
+/// True from 00:01 to 18:59 with minutes 01 to 59: every interval the lists hold, which the
+/// window can also write (its rule first acts on a change of the hours).
+bool intervalListed(const QString &hours, const QString &minutes);
+
 } // namespace TimeRules

@@ -178,6 +178,9 @@ void LoggerLink::boundPassed()
         fail(tr("the command had not left the port after %1 ms")
                  .arg(LoggerProtocol::kWriteTimeoutMs));
         break;
+    case Step::Settle:
+        next();
+        break;
     case Step::Read:
         fail(tr("no complete configuration reply within %1 ms (%2 of %3 bytes)")
                  .arg(kConfigReplyTimeoutMs)
@@ -192,14 +195,22 @@ void LoggerLink::boundPassed()
 void LoggerLink::next()
 {
     using namespace LoggerProtocol;
-    if (m_step == Step::Identify)
+    if (m_step == Step::Identify) {
         request(Step::Identifier, kDeviceIdRequest, kReplyTimeoutMs);
-    else if (m_step == Step::Identifier && m_writing)
-        writeCommand();
-    else if ((m_step == Step::Identifier || m_step == Step::Write) && m_reading)
+    } else if (m_step == Step::Identifier && m_writing) {
+        m_refused = m_accept && !m_accept(m_deviceId);
+        if (m_refused)
+            finish();
+        else
+            writeCommand();
+    } else if (m_step == Step::Write && m_reading && m_settleMs > 0) {
+        m_step = Step::Settle;
+        m_bound.start(m_settleMs);
+    } else if (m_step != Step::Read && m_reading) {
         request(Step::Read, kConfigReadRequest, kConfigReplyTimeoutMs);
-    else
+    } else {
         finish();
+    }
 }
 
 void LoggerLink::fail(const QString &reason)

@@ -11,6 +11,7 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 /// One conversation with one logger, driven by its port's signals and by timers, never by a
@@ -35,6 +36,17 @@ public:
     /// identify(), then writes config with the current time of its zone and, with readBack,
     /// reads the configuration back.
     void write(const LoggerConfig &config, bool readBack);
+    /// Before write() starts: the pause between the command's last byte leaving the port and
+    /// the read-back, for a logger that takes a while to store its settings.
+    void setSettle(int ms) { m_settleMs = ms; }
+    /// Before write() starts: a logger whose identifier accept refuses is not written; it ends
+    /// with refused() true.
+    void setAcceptance(std::function<bool(const QByteArray &deviceId)> accept)
+    {
+        m_accept = std::move(accept);
+    }
+    /// Ends the conversation now, closing the port, with reason as its failure.
+    void abort(const QString &reason) { fail(reason); }
 
     /// The port's name ("ttyACM0", "COM5"), system location and USB serial number (empty for a
     /// port the system does not list).
@@ -47,6 +59,7 @@ public:
     const QByteArray &deviceId() const { return m_deviceId; }
     /// The configuration command built for write(), empty before.
     const QByteArray &command() const { return m_command; }
+    bool refused() const { return m_refused; }
     /// True once every byte of the command has left the port.
     bool written() const { return m_written; }
     /// The configuration read, or read back, and the moment it was complete.
@@ -59,7 +72,7 @@ signals:
     void finished();
 
 private:
-    enum class Step { Idle, Identify, Identifier, Write, Read, Done };
+    enum class Step { Idle, Identify, Identifier, Write, Settle, Read, Done };
 
     void start();
     void request(Step step, char code, int boundMs);
@@ -86,10 +99,13 @@ private:
     LoggerConfig m_config;
     QByteArray m_pending; // the command of the step, sent once the line has settled
     int m_pendingBoundMs = 0;
+    int m_settleMs = 0;
+    std::function<bool(const QByteArray &)> m_accept;
 
     bool m_opened = false;
     bool m_identified = false;
     QByteArray m_deviceId;
+    bool m_refused = false;
     QByteArray m_command;
     bool m_written = false;
     std::optional<ConfigurationReply> m_reply;

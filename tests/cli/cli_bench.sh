@@ -8,7 +8,7 @@ case=$2
 : "${TEMPYRA_VUSB_DIR:?run through tempyra-vusb}"
 ctl=$TEMPYRA_VUSB_CTL
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 audit=$work/audit.jsonl
 profile=$work/profile.json
 cat >"$profile" <<'JSON'
@@ -43,20 +43,28 @@ count() {
 }
 sim() { echo "$TEMPYRA_VUSB_DIR/sim$1.log"; }
 eventually() {
-    for _ in $(seq 100); do
+    for _ in $(seq 200); do
         "$@" 2>/dev/null && return 0
         sleep 0.1
     done
     fail "timed out waiting for: $*"
 }
 at_least() { [[ $(grep -cE -- "$2" "$1") -ge $3 ]]; }
+# json FILE EXPRESSION: a Python expression on the JSON document `d` of FILE, printed.
+json() { python3 -c "import json, sys; d = json.load(open(sys.argv[1])); print($2)" "$1"; }
+# lines FILE: every line of FILE is a JSON object, and the chain of the record verifies.
+record_whole() {
+    python3 -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' "$1" \
+        || fail "a line of $1 is not whole: $(cat "$1")"
+    cli 0 audit verify "$1"
+}
 
 case $case in
 write) # one logger, its record, and a record that cannot be kept
     cli 0 write "$profile" --log "$audit"
     has "$work/out" '^ttyACM0 TL-0001 verified$'
     has "$(sim 0)" '^cmd 1 config: scale=F alarm=on upper=008 lower=002 delay=00:30 interval=00:15 file=PDF clock=[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{4} zone=-0300$'
-    has "$audit" '^\{"clock":"[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}","configuration":\{"alarm":\{"enabled":true,"lower":2,"upper":8\},"interval":"00:15","report":"pdf","scale":"F","startDelay":"00:30","zone":"UTC-03:00"\},"device":"TL-0001","host":"[^"]+","location":"/dev/ttyACM0","outcome":"verified","port":"ttyACM0","time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z","user":"[^"]+"\}$'
+    has "$audit" '^\{"attempt":1,"clock":"[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}","configuration":\{"alarm":\{"enabled":true,"lower":2,"upper":8\},"interval":"00:15","report":"pdf","scale":"F","startDelay":"00:30","zone":"UTC-03:00"\},"device":"TL-0001","host":"[^"]+","location":"/dev/ttyACM0","operator":"[^"]+","outcome":"verified","port":"ttyACM0","prev":"0{64}","seq":1,"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z","user":"[^"]+"\}$'
     cli 1 write "$profile" --log /dev/full
     has "$work/err" '^tempyra-cli: cannot write the audit record to /dev/full'
     ;;
@@ -76,10 +84,12 @@ all) # three loggers at once, told apart by their identifiers
     count "$audit" . 3
     ;;
 mismatch) # a logger that ignores the write, one that changes the interval, one the clock
-    cli 1 write "$profile" --all --log "$audit"
-    has "$work/out" '^ttyACM0 TL-0001 mismatch: scale, alarm.enabled, alarm.lower, alarm.upper, interval, zone, clock$' \
-        '^ttyACM1 TL-0002 mismatch: interval$' '^ttyACM2 TL-0003 mismatch: clock$'
-    has "$audit" '"device":"TL-0002","fields":\["interval"\].*"outcome":"mismatch"'
+    cli 1 write "$profile" --all --log "$audit" --retries 0
+    has "$work/out" '^ttyACM0 TL-0001 mismatch: scale F written, C read back; alarm.enabled true written, false read back; alarm.lower 2 written, 5 read back; alarm.upper 8 written, 60 read back; interval 00:15 written, 00:10 read back; zone UTC-03:00 written, UTC\+05:30 read back; clock .* written, .* read back$' \
+        '^ttyACM1 TL-0002 mismatch: interval 00:15 written, 00:14 read back$' \
+        '^ttyACM2 TL-0003 mismatch: clock [0-9]{4}(-[-0-9: ]+) written, [0-9]{4}\1 read back$'
+    has "$audit" '"device":"TL-0002","differences":\[\{"field":"interval","read":"00:14","written":"00:15"\}\],"fields":\["interval"\].*"outcome":"mismatch"'
+    has "$work/err" '^tempyra-cli: summary: 0 verified, 3 mismatched, 0 failed, 0 refused$'
     ;;
 provision) # plugged and unplugged while it runs; Ctrl-C during a write lets it finish
     "$ctl" unplug 1
@@ -109,8 +119,17 @@ refused) # profile errors end the program before a port is opened
     has "$work/err" '^tempyra-cli: unknown key "colour"; the keys are scale, alarm.enabled,'
     cli 2 write "$profile" --set alarm.upper=90 --log "$audit"
     has "$work/err" '^tempyra-cli: alarm.upper: 90 is not allowed; allowed is a whole number from -40 to 85$'
+    # A dotted key out of range, an empty record name, a record in a folder that is not there.
+    echo '{"alarm.lower": 99}' >"$work/dotted.json"
+    cli 2 write "$work/dotted.json" --log "$audit"
+    has "$work/err" '^tempyra-cli: alarm.lower: 99 is not allowed'
+    export XDG_DATA_HOME=$work/data # where the default record's folder exists
+    mkdir -p "$XDG_DATA_HOME/tempyra-cli"
+    cli 2 write "$profile" --log ""
+    cli 2 write "$profile" --log "$work/no/such/audit.jsonl"
+    has "$work/err" "^tempyra-cli: the folder $work/no/such of the audit record does not exist$"
     count "$(sim 0)" '^cmd ' 0
-    [[ ! -e $audit ]] || fail "an audit record was made"
+    [[ ! -e $audit && ! -e $work/no ]] || fail "an audit record or its folder was made"
     ;;
 round_trip) # read --json, write something else, write what was read: the same settings again
     cli 0 read --json
@@ -120,6 +139,10 @@ round_trip) # read --json, write something else, write what was read: the same s
     cli 0 write "$work/before.json" --log "$audit"
     cli 0 read --json
     grep -v '"clock' "$work/out" | diff "$work/before.json" - || fail "settings not restored"
+    # A 00:05 interval, which the window can set, is restored; written by hand it is refused.
+    sed 's/"00:10"/"00:05"/' "$work/before.json" >"$work/short.json"
+    cli 0 write "$work/short.json" --log "$audit"
+    has "$(sim 0)" '^cmd 1 config: .* interval=00:05 '
     ;;
 named_port) # --port reaches a port the system does not list: the logger's bare pseudo-terminal
     pty=$(<"$TEMPYRA_VUSB_DIR/ports/0/pty")
@@ -137,6 +160,124 @@ named_port) # --port reaches a port the system does not list: the logger's bare 
     # Help names the program, not the path it was started with, on standard output.
     cli 0 --help
     has "$work/out" '^Usage: tempyra-cli \[options\] command$'
+    ;;
+station) # a shipment list: the stray is refused, the station ends by itself; the summary
+    printf '# shipment 0412\nTL-0001\n\nTL-0003  # shelf 2\n' >"$work/list"
+    cli 0 provision "$profile" --expect "$work/list" --log "$audit" --operator "Ana Lima"
+    has "$work/out" ' ttyACM0 TL-0001 verified$' ' ttyACM2 TL-0003 verified$' \
+        ' ttyACM1 TL-0002 refused: not on the expected list$'
+    has "$work/err" '^tempyra-cli: every expected logger is verified$' \
+        '^tempyra-cli: summary: 2 verified, 0 mismatched, 0 failed, 1 refused, 0 never seen$'
+    count "$(sim 1)" '^cmd 1 ' 0
+    has "$audit" '"device":"TL-0002".*"operator":"Ana Lima","outcome":"refused"'
+    printf 'TL-0001\nTL-0009\n' >"$work/list"
+    cli 1 write "$profile" --all --expect "$work/list" --log "$audit" --json
+    [[ $(json "$work/out" 'd["summary"]') == "{'failed': [], 'mismatched': [], 'neverSeen': ['TL-0009'], 'refused': ['TL-0002', 'TL-0003'], 'verified': ['TL-0001'], 'written': []}" ]] \
+        || fail "summary: $(cat "$work/out")"
+    # Ctrl-C before the list is done names what is missing.
+    "$program" provision "$profile" --expect "$work/list" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/out" 'TL-0001 verified' 1
+    kill -INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [[ $status -eq 1 ]] || fail "provision ended by Ctrl-C exited $status"
+    has "$work/err" '^tempyra-cli: not verified: TL-0009$'
+    record_whole "$audit"
+    ;;
+retry) # a logger that fails once is verified on its retry; one that stores its settings late
+    cli 0 write "$profile" --port ttyACM0 --log "$audit"
+    has "$work/out" '^ttyACM0 TL-0001 mismatch: interval 00:15 written, 00:14 read back; trying again \(attempt 2 of 2\)$' \
+        '^ttyACM0 TL-0001 verified$'
+    has "$audit" '^\{"attempt":1,.*"outcome":"mismatch"' '^\{"attempt":2,.*"outcome":"verified"'
+    count "$audit" . 2
+    cli 1 write "$profile" --port ttyACM1 --log "$audit" --retries 0
+    cli 0 write "$profile" --port ttyACM1 --log "$audit" --retries 0 --settle 500
+    ;;
+shared) # two stations append to one record; a second Ctrl-C; a lock left by another computer
+    "$program" provision "$profile" --port ttyACM0 --log "$audit" >"$work/out0" 2>&1 &
+    first=$!
+    "$program" provision "$profile" --port ttyACM1 --log "$audit" >"$work/out1" 2>&1 &
+    second=$!
+    for n in 0 1; do eventually at_least "$work/out$n" verified 1; done
+    for round in 2 3; do
+        "$ctl" unplug 0 && "$ctl" unplug 1 && sleep 0.5 && "$ctl" replug 0 && "$ctl" replug 1
+        for n in 0 1; do eventually at_least "$(sim $n)" '^cmd 1 ' $round; done
+    done
+    for n in 0 1; do eventually at_least "$work/out$n" verified 3; done
+    kill -INT "$first" "$second"
+    wait "$first" && wait "$second" || fail "a station failed: $(cat "$work/out0" "$work/out1")"
+    count "$audit" '"outcome":"verified"' 6
+    record_whole "$audit"
+    "$program" provision "$profile" --port ttyACM0 --settle 5000 --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$(sim 0)" '^cmd 1 ' 4
+    kill -INT "$pid" && sleep 0.2 && kill -INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [[ $status -eq 1 ]] || fail "two Ctrl-C: exit $status"
+    has "$audit" '"outcome":"unverified".*"reason":"interrupted"'
+    record_whole "$audit"
+    # A station on another computer keeps the lock (one left behind goes stale): the write is
+    # not recorded, and the station says why.
+    "$ctl" unplug 0
+    "$program" provision "$profile" --port ttyACM0 --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/err" 'waiting for loggers' 1
+    while :; do printf '4242\ntempyra-cli\nstation-2\n' >"$audit.lock" && sleep 1; done &
+    holder=$!
+    "$ctl" replug 0
+    eventually at_least "$work/err" 'stayed locked' 1
+    kill "$holder" && kill -INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [[ $status -eq 1 ]] || fail "an unrecorded write: exit $status"
+    has "$work/err" "^tempyra-cli: the audit record $audit stayed locked for [0-9]+ s by tempyra-cli \(process 4242 on station-2\); remove $audit.lock if"
+    ;;
+record) # an edited, a removed and a swapped line are found; the report holds every write
+    printf 'TL-0001\nTL-0002\nTL-0003\n' >"$work/list"
+    cli 1 write "$profile" --all --expect "$work/list" --retries 0 --log "$audit"
+    cli 1 write "$profile" --all --expect "$work/list" --retries 0 --log "$audit"
+    record_whole "$audit"
+    tamper() { python3 - "$audit" "$work/tampered" "$1" <<'PY'
+import sys
+lines = open(sys.argv[1]).readlines()
+how = sys.argv[3]
+if how == "edit": lines[2] = lines[2].replace('"attempt":1', '"attempt":2')
+if how == "remove": del lines[4]
+if how == "swap": lines[5], lines[6] = lines[6], lines[5]
+open(sys.argv[2], "w").writelines(lines)
+PY
+    }
+    for found in 'edit|line 3 was changed' 'remove|line 5 follows a gap' \
+        'swap|line 6 is out of order'; do
+        tamper "${found%%|*}"
+        cli 1 audit verify "$work/tampered"
+        has "$work/out" "^$work/tampered: ${found#*|}"
+    done
+    cli 0 report "$audit" --output "$work/report.html" --until 2000-01-01
+    count "$work/report.html" '<tr class=' 0
+    cli 0 report "$audit" --output "$work/report.html"
+    count "$work/report.html" '<tr class=' 8
+    for outcome in verified:2 mismatched:2 failed:2 refused:2; do
+        count "$work/report.html" "<tr class=\"${outcome%:*}\">" "${outcome#*:}"
+    done
+    command -v chromium >/dev/null || { echo "SKIP: chromium is not installed" >&2; exit 77; }
+    for paper in A4 Letter; do
+        sed "s/<style>/<style>@page { size: $paper; }/" "$work/report.html" >"$work/$paper.html"
+        chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
+            --disable-component-update --disable-sync --user-data-dir="$work/browser-$paper" \
+            --no-pdf-header-footer --print-to-pdf="$work/$paper.pdf" "file://$work/$paper.html" \
+            >/dev/null 2>&1 || { echo "SKIP: chromium cannot run here" >&2; exit 77; }
+        size=$(pdfinfo "$work/$paper.pdf" | sed -n 's/^Page size: *\([0-9]*\)[.0-9]* x \([0-9]*\).*/\1 \2/p')
+        # Only what lies on the page: a column cut off at its edge would be missing.
+        pdftotext -layout -x 0 -y 0 -W "${size% *}" -H "${size#* }" "$work/$paper.pdf" "$work/$paper.txt"
+        for row in 'TL-0001 +ttyACM0' 'TL-0002 +ttyACM1' '- +ttyACM2' 'TL-0004 +ttyACM3'; do
+            count "$work/$paper.txt" " $row " 2
+        done
+        has "$work/$paper.txt" 'MISMATCH +interval: 00:15 written, 00:14 read' 'REFUSED +not on the expected' \
+            'verified: the chain of all 8 lines is whole'
+    done
     ;;
 slow_identifier) # the identifier comes late, but inside its bound
     cli 0 read --json
@@ -163,8 +304,8 @@ unplug) # pulled out while the identifier is awaited, then while the read-back i
         "$ctl" replug 0
     done
     lost='"reason":"(the line ended|port error)'
-    has "$audit" '"device":"".*"outcome":"not written","port":"ttyACM0",'"$lost" \
-        '"device":"TL-0001".*"outcome":"unverified","port":"ttyACM0",'"$lost"
+    has "$audit" '"attempt":1,.*"device":"".*"outcome":"not written","port":"ttyACM0",.*'"$lost" \
+        '"attempt":1,.*"device":"TL-0001".*"outcome":"unverified","port":"ttyACM0",.*'"$lost"
     has "$work/out" '^ttyACM0 TL-0001 unverified: (the line ended|port error)'
     # Plugged in again, it still holds what was written.
     cli 0 read --json

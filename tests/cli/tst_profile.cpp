@@ -1,5 +1,6 @@
 #include "profile.h"
 
+#include <QJsonDocument>
 #include <QTest>
 
 class ProfileTest : public QObject
@@ -9,6 +10,8 @@ class ProfileTest : public QObject
 private slots:
     void windowRules_data();
     void windowRules();
+    void documents_data();
+    void documents();
 };
 
 void ProfileTest::windowRules_data()
@@ -62,6 +65,68 @@ void ProfileTest::windowRules()
     if (!config)
         QVERIFY2(error.startsWith(refused + QLatin1Char(':'))
                      || error.contains(QLatin1Char('"') + refused + QLatin1Char('"')),
+                 qPrintable(error));
+}
+
+void ProfileTest::documents_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<QByteArray>("held"); // as read from a logger
+    QTest::addColumn<QString>("outcome"); // "key=value" as taken, or "!key" refused naming key
+    QTest::addColumn<QString>("message"); // a part of the refusal
+
+    const auto row = [](const char *name, const char *profile, const char *held,
+                        const char *outcome, const char *message = "") {
+        QTest::newRow(name) << QByteArray(profile) << QByteArray(held) << QString(outcome)
+                            << QString::fromUtf8(message);
+    };
+    row("dotted key as the nested one", R"({"alarm.lower": 2, "alarm.enabled": true})", "{}",
+        "alarm.lower=2");
+    row("dotted flag", R"({"alarm.enabled": true, "alarm.upper": 9})", "{}", "alarm.enabled=true");
+    row("dotted key out of range", R"({"alarm.lower": 99})", "{}", "!alarm.lower");
+    row("dotted flag of another type", R"({"alarm.enabled": "banana"})", "{}", "!alarm.enabled");
+    row("dotted and nested at once", R"({"alarm": {"lower": 3}, "alarm.lower": 2})", "{}",
+        "!alarm.lower", "given twice");
+    row("dotted unknown key", R"({"alarm.colour": 1})", "{}", "!alarm.colour");
+    row("zone UTC", R"({"zone": "UTC"})", "{}", "zone=UTC-00:00");
+    row("zone +00:00 in lower case", R"({"zone": "utc+00:00"})", "{}", "zone=UTC-00:00");
+    row("zone in lower case", R"({"zone": "utc+05:45"})", "{}", "zone=UTC+05:45");
+    row("zone hour of one digit", R"({"zone": "UTC+5:30"})", "{}", "zone=UTC+05:30");
+    row("zone not listed, its neighbours named", R"({"zone": "UTC+05:15"})", "{}", "!zone",
+        "UTC+05:00, UTC+05:30, UTC+05:45");
+    row("zone by name, its offset's zones named", R"({"zone": "Asia/Kolkata"})", "{}", "!zone",
+        "UTC+05:30");
+    row("long value, a piece of it repeated",
+        qPrintable(QStringLiteral(R"({"zone": "%1"})").arg(QString(5000, QLatin1Char('x')))), "{}",
+        "!zone", "xxxxxxxxxx…");
+    row("long unknown key",
+        qPrintable(QStringLiteral(R"({"%1": 1})").arg(QString(5000, QLatin1Char('k')))), "{}",
+        "!kkkkkkkkkk");
+    row("short interval written by hand", R"({"interval": "00:05"})", "{}", "!interval");
+    row("short interval read from a logger", R"({"interval": "00:05"})", R"({"interval": "00:05"})",
+        "interval=00:05");
+    row("short interval other than held", R"({"interval": "00:04"})", R"({"interval": "00:05"})",
+        "!interval");
+    row("CSV read from a logger", R"({"report": "csv"})", R"({"report": "csv"})", "report=csv");
+}
+
+void ProfileTest::documents()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QByteArray, held);
+    QFETCH(QString, outcome);
+    QFETCH(QString, message);
+
+    QString error;
+    const std::optional<LoggerConfig> config = Profile::toConfig(
+        QJsonDocument::fromJson(profile).object(), &error, QJsonDocument::fromJson(held).object());
+    const QString key = outcome.section(QLatin1Char('='), 0, 0).remove(QLatin1Char('!'));
+    QVERIFY2(config.has_value() != outcome.startsWith(QLatin1Char('!')), qPrintable(error));
+    if (config)
+        QCOMPARE(Profile::shortText(Profile::value(Profile::fromConfig(*config), key)),
+                 outcome.section(QLatin1Char('='), 1));
+    else
+        QVERIFY2(error.contains(key) && error.contains(message) && error.size() < 300,
                  qPrintable(error));
 }
 

@@ -190,22 +190,31 @@ void LoggerSimulator::handle(const LoggerCommand &command)
     case LoggerCommand::ConfigReadRequest:
         reply(faultyConfigReply(), m_options.latencyMs + m_options.slowRepliesMs);
         break;
-    case LoggerCommand::ConfigCommand: {
-        if (m_options.ignoreWrites)
-            break;
-        m_config = command.bytes;
-        // Another digit of the same field: '0' <-> '1', '4' <-> '5' and so on.
-        if (m_options.corruptByte >= 0)
-            m_config[m_options.corruptByte] = char(m_config.at(m_options.corruptByte) ^ 1);
-        // A clock that is no date keeps the old one running; the settings are taken anyway.
-        const QDateTime commanded = decodeClock(field(m_config, kClock));
-        if (commanded.isValid())
-            setClock(commanded);
+    case LoggerCommand::ConfigCommand:
+        if (m_options.storeDelayMs > 0)
+            QTimer::singleShot(m_options.storeDelayMs, this,
+                               [this, bytes = command.bytes] { store(bytes); });
+        else
+            store(command.bytes);
         break;
-    }
     case LoggerCommand::Unknown:
         break;
     }
+}
+
+void LoggerSimulator::store(QByteArray config)
+{
+    const bool faulty = m_options.faultyWrites < 0 || m_writesTaken++ < m_options.faultyWrites;
+    if (m_options.ignoreWrites && faulty)
+        return;
+    // Another digit of the same field: '0' <-> '1', '4' <-> '5' and so on.
+    if (m_options.corruptByte >= 0 && faulty)
+        config[m_options.corruptByte] = char(config.at(m_options.corruptByte) ^ 1);
+    m_config = config;
+    // A clock that is no date keeps the old one running; the settings are taken anyway.
+    const QDateTime commanded = decodeClock(field(m_config, kClock));
+    if (commanded.isValid())
+        setClock(commanded);
 }
 
 QByteArray LoggerSimulator::faultyConfigReply() const

@@ -33,6 +33,8 @@ struct LoggerSimulatorOptions
     int unplugAfterMs = 0; // > 0: unplug by itself this long after start()
     bool ignoreWrites = false; // configuration commands leave the settings as they were
     int corruptByte = -1; // >= 0: this byte of every configuration command is stored changed
+    int faultyWrites = -1; // >= 0: only this many commands are ignored or changed, then none
+    int storeDelayMs = 0; // a configuration command takes effect this long after it arrived
 };
 
 // A temperature logger behind a pseudo-terminal. The tool opens slavePath() as its serial port.
@@ -85,6 +87,7 @@ private:
     void onThisLine(int ms, std::function<void()> action);
     void readMaster();
     void handle(const LoggerCommand &command);
+    void store(QByteArray config);
     void reply(QByteArray bytes, int latencyMs);
     void send(const QByteArray &bytes);
     void writeMaster(const QByteArray &bytes);
@@ -102,6 +105,7 @@ private:
     LoggerCommandParser m_parser;
 
     QByteArray m_config;
+    int m_writesTaken = 0;
     QElapsedTimer m_uptime;
     ElapsedSource m_elapsed;
     QDateTime m_clockBase;

@@ -88,6 +88,11 @@ int main(int argc, char *argv[])
            "Store every configuration command with this field changed: scale, alarm, upper, "
            "lower, delay, interval, file, clock or zone.",
            "field");
+    option("faulty-writes",
+           "Only the first n configuration commands are ignored or changed (with "
+           "--ignore-writes or --corrupt-field); the later ones are stored as they come.",
+           "n");
+    option("store-delay", "Store a configuration command this long after it arrives.", "ms");
     parser.process(app);
 
     LoggerSimulatorOptions options;
@@ -127,6 +132,10 @@ int main(int argc, char *argv[])
         options.unplugAfterMs = qMax(1, qRound(seconds * 1000));
     }
     options.ignoreWrites = parser.isSet(QStringLiteral("ignore-writes"));
+    if (parser.isSet(QStringLiteral("faulty-writes")))
+        options.faultyWrites = intValue(parser, QStringLiteral("faulty-writes"), ok);
+    if (parser.isSet(QStringLiteral("store-delay")))
+        options.storeDelayMs = intValue(parser, QStringLiteral("store-delay"), ok);
     if (parser.isSet(QStringLiteral("corrupt-field"))) {
         using namespace LoggerSimConfig;
         const QHash<QString, Field> fields {{QStringLiteral("scale"), kScale},
