@@ -1,17 +1,13 @@
 #include "audit.h"
 
+#include "account.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QStandardPaths>
-#include <QSysInfo>
-
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -24,16 +20,6 @@ bool openForAppending(QFile &file, QString *error)
     *error = QStringLiteral("cannot open the audit file %1: %2")
                  .arg(file.fileName(), file.errorString());
     return false;
-}
-
-QString userName()
-{
-#ifdef Q_OS_UNIX
-    const passwd *entry = ::getpwuid(::geteuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(::geteuid());
-#else
-    return qEnvironmentVariable("USERNAME");
-#endif
 }
 
 } // namespace
@@ -55,8 +41,8 @@ bool usable(const QString &path, QString *error)
 bool append(const QString &path, QJsonObject &record, QString *error)
 {
     record[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    record[QStringLiteral("host")] = QSysInfo::machineHostName();
-    record[QStringLiteral("user")] = userName();
+    record[QStringLiteral("host")] = Account::hostName();
+    record[QStringLiteral("user")] = Account::userName();
     const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
 
     QFile file(path);
