@@ -48,7 +48,8 @@ qt=$(cd "$qt" && pwd)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_PREFIX_PATH="$qt" -DTEMPYRA_BUILD_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    -DCMAKE_PREFIX_PATH="$qt" -DTEMPYRA_BUILD_TESTS=OFF -DTEMPYRA_BUILD_BENCH=OFF \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build "$build" --parallel "$(nproc)"
 (cd "$build" && cpack -G "ZIP;NSIS")
 echo "build-windows: made" "$build"/tempyra-config-*-win64.{zip,exe}
