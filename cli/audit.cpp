@@ -18,7 +18,7 @@ bool openForAppending(QFile &file, QString *error)
     if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return true;
     *error = QStringLiteral("cannot open the audit file %1: %2")
-                 .arg(file.fileName(), file.errorString());
+                 .arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
     return false;
 }
 
@@ -28,8 +28,10 @@ namespace Audit {
 
 QString defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-        + QStringLiteral("/audit.jsonl");
+    // As the system writes paths: C:\Users\...\AppData\Roaming\tempyra-cli\audit.jsonl.
+    return QDir::toNativeSeparators(
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/audit.jsonl"));
 }
 
 bool usable(const QString &path, QString *error)
@@ -50,7 +52,7 @@ bool append(const QString &path, QJsonObject &record, QString *error)
         return false;
     if (file.write(line) != line.size()) {
         *error = QStringLiteral("cannot write the audit record to %1: %2")
-                     .arg(path, file.errorString());
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     return true;

@@ -193,7 +193,7 @@ cli) # tempyra-cli.exe without a console: help, version, usage, no logger, a ref
     cli 0 --help
     has "$work/out" '^Usage: tempyra-cli '
     cli 0 write --help
-    has "$work/out" '^Usage: tempyra-cli .*write' 'audit\.jsonl'
+    has "$work/out" '^Usage: tempyra-cli .*write' 'AppData\\Roaming\\tempyra-cli\\audit\.jsonl'
     cli 0 --version
     has "$work/out" '^tempyra-cli [0-9]+\.[0-9]+\.[0-9]+$'
     cli 2 frobnicate
