@@ -8,6 +8,7 @@ int deviceIdentified = 0;
 QByteArray writeData;
 QByteArray readData;
 bool linkBusy = false;
+LineSettler *lineSettler = nullptr;
 
 ReplyAssembler &currentReply()
 {
@@ -23,5 +24,6 @@ void resetDeviceState()
     writeData.clear();
     readData.clear();
     linkBusy = false;
+    lineSettler = nullptr;
     currentReply() = ReplyAssembler();
 }

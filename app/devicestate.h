@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+class LineSettler;
 class QSerialPort;
 class ReplyAssembler;
 
@@ -15,6 +16,8 @@ extern QByteArray readData; // the latest delivery from the port
 
 // The reply to the command written last, assembled across deliveries.
 ReplyAssembler &currentReply();
+// Holds each request back until serialPort's line has settled; a child of serialPort.
+extern LineSettler *lineSettler;
 
 // True while a connection scan or a reply wait is running, so that a press of Connect or Read
 // arriving from inside that wait is ignored instead of starting a second scan.

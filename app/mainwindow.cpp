@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/devicestate.h"
+#include "device/linesettler.h"
 
 #include <QSerialPort>
 #include <QTimer>
@@ -15,6 +16,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     serialPort = new QSerialPort(this);
+    lineSettler = new LineSettler(serialPort, serialPort);
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(serialReceived()));
     connect(serialPort, SIGNAL(bytesWritten(qint64)), this, SLOT(handleBytesWritten(qint64)));
     // A logger pulled out leaves the port failing on every read, hundreds of thousands of times

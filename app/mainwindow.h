@@ -30,6 +30,7 @@ private:
     void logMessage(const QString &message);
     void waitMs(int ms);
     void waitForReply(int timeoutMs, int quietMs = 0);
+    void waitForQuietLine();
 
     // Logger link (device/discovery.cpp).
     void runConnectionScan();

@@ -3,7 +3,8 @@
 //   bench-link connect-read N   Disconnect, then Read (which connects first) until deviceTime is
 //                               filled, N times; then, with the window's port closed, N times the
 //                               reference: port scan, open, the round trips of "3", "2" and "0"
-//                               with a plain QSerialPort, close.
+//                               with a plain QSerialPort, close; and N times the same reference
+//                               waiting for a quiet line before "2" and "0", as the window does.
 //   bench-link silent-wait N    Against a silent logger: CPU and wall time of N connection
 //                               attempts, each of which waits out the identification bound.
 
@@ -105,7 +106,8 @@ int connectRead(int runs)
     // The reference, with the window's port closed: what a minimal program with a plain
     // QSerialPort does for the same result. It scans the ports, takes the first with the
     // logger's USB identifiers, opens it with the same line settings, makes the same three
-    // round trips and closes it again.
+    // round trips and closes it again. Its second form waits, before each request that follows
+    // an answer, until the line has been quiet for kLineQuietMs, and drops what came.
     QTest::mouseClick(connectButton, Qt::LeftButton);
     if (serialPort->isOpen())
         fail("the window's port is still open");
@@ -118,8 +120,18 @@ int connectRead(int runs)
 
     QByteArray answer;
     int length = 0; // the answer's length; 0 for one that ends at a zero byte
+    bool settling = false;
     QEventLoop loop;
+    QTimer quiet;
+    quiet.setTimerType(Qt::PreciseTimer);
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(&raw, &QSerialPort::readyRead, &loop, [&] {
+        if (settling) {
+            raw.readAll();
+            quiet.start(LoggerProtocol::kLineQuietMs);
+            return;
+        }
         answer += raw.readAll();
         if (length > 0 ? answer.size() >= length : answer.contains('\0'))
             loop.quit();
@@ -127,7 +139,15 @@ int connectRead(int runs)
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
+    bool quietLine = false;
     const auto roundTrip = [&](char code, int answerLength) {
+        if (quietLine && code != LoggerProtocol::kIdentificationRequest) {
+            settling = true;
+            quiet.start(LoggerProtocol::kLineQuietMs);
+            loop.exec();
+            settling = false;
+            raw.clear(QSerialPort::Input);
+        }
         answer.clear();
         length = answerLength;
         giveUp.start(kGiveUpMs);
@@ -136,8 +156,9 @@ int connectRead(int runs)
         return length > 0 ? answer.size() == length : answer.endsWith('\0');
     };
 
-    std::vector<double> references;
-    for (int i = 0; i < kWarmUp + runs; ++i) {
+    std::vector<double> references, quietReferences;
+    for (int i = 0; i < 2 * (kWarmUp + runs); ++i) {
+        quietLine = i >= kWarmUp + runs;
         QElapsedTimer reference;
         reference.start();
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
@@ -157,8 +178,8 @@ int connectRead(int runs)
         raw.close();
         if (!answered)
             fail("the reference's round trips did not bring the whole answers");
-        if (i >= kWarmUp)
-            references.push_back(msSince(reference));
+        if (i % (kWarmUp + runs) >= kWarmUp)
+            (quietLine ? quietReferences : references).push_back(msSince(reference));
     }
 
     // Where a connection's fixed cost goes: the port scan, and opening and closing the port.
@@ -184,6 +205,8 @@ int connectRead(int runs)
     BenchProbe::report("read_press_ms", median(reads));
     BenchProbe::report("reference_ms", median(references));
     BenchProbe::report("reference_min_ms", *std::min_element(references.begin(), references.end()));
+    BenchProbe::report("quiet_reference_ms", median(quietReferences));
+    BenchProbe::report("quiet_line_ms", qint64(LoggerProtocol::kLineQuietMs));
     BenchProbe::report("cycle_min_ms", *std::min_element(cycles.begin(), cycles.end()));
     BenchProbe::report("scan_ms", median(scans));
     BenchProbe::report("open_close_ms", median(opens));

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/devicestate.h"
+#include "device/linesettler.h"
 #include "device/replyassembler.h"
 
 #include <QDateTime>
@@ -38,7 +39,7 @@ void MainWindow::waitMs(int ms)
 
 void MainWindow::waitForReply(int timeoutMs, int quietMs)
 {
-    if (currentReply().isComplete())
+    if (currentReply().isComplete() || !serialPort->isOpen())
         return;
 
     QEventLoop loop;
@@ -73,4 +74,15 @@ void MainWindow::waitForReply(int timeoutMs, int quietMs)
     connect(serialPort, &QSerialPort::aboutToClose, &loop, &QEventLoop::quit);
 
     loop.exec();
+}
+
+void MainWindow::waitForQuietLine()
+{
+    QEventLoop loop;
+    connect(lineSettler, &LineSettler::settled, &loop, &QEventLoop::quit);
+    // The port closing under the wait (its line died) ends it too, and stops the settler.
+    connect(serialPort, &QSerialPort::aboutToClose, &loop, &QEventLoop::quit);
+    lineSettler->settle();
+    if (lineSettler->isSettling())
+        loop.exec();
 }

@@ -24,9 +24,12 @@ public:
 
 void MainWindow::sendCommand(const QByteArray &command)
 {
-    // Bytes still waiting to be read belong to an earlier reply (a late or repeated one), not
-    // to the start of this one.
-    serialPort->clear(QSerialPort::Input);
+    // What comes from here on belongs to an earlier reply (a late or repeated one), not to the
+    // start of this one: it is ignored until the line has settled and the command has gone out.
+    currentReply().end();
+    waitForQuietLine();
+    if (!serialPort->isOpen())
+        return; // the line died meanwhile
     writeData.clear();
     writeData.append(command);
     currentReply().begin(writeData.at(0));
@@ -42,6 +45,7 @@ void MainWindow::runConnectionScan()
         configureLoggerPort(*serialPort, port.systemLocation());
         if (!serialPort->open(QIODevice::ReadWrite))
             continue;
+        currentReply().reset(); // a new line: nothing before can come again on it
 
         deviceIdentified = 0;
         sendCommand(QByteArray(1, LoggerProtocol::kIdentificationRequest));
@@ -97,8 +101,8 @@ void MainWindow::getDeviceConfig()
     else
         waitMs(kPacingMs);
 
-    // The presence watch may have noticed an unplug during the wait.
-    if (deviceConnected == 0)
+    // The presence watch may have noticed an unplug during the wait, or the line died.
+    if (deviceConnected == 0 || !serialPort->isOpen())
         return;
 
     logMessage(QStringLiteral("Reading Data"));

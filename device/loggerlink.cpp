@@ -19,6 +19,7 @@ LoggerLink::LoggerLink(const QSerialPortInfo &port, QObject *parent)
 LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
     : QObject(parent)
     , m_location(portLocation(nameOrLocation))
+    , m_settler(&m_port)
 {
     configureLoggerPort(m_port, m_location);
     for (QTimer *timer : {&m_bound, &m_quiet}) {
@@ -29,6 +30,7 @@ LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
     connect(&m_bound, &QTimer::timeout, this, &LoggerLink::boundPassed);
     connect(&m_quiet, &QTimer::timeout, this, &LoggerLink::replyComplete);
     connect(&m_port, &QSerialPort::readyRead, this, &LoggerLink::received);
+    connect(&m_settler, &LineSettler::settled, this, &LoggerLink::sendPending);
     connect(&m_port, &QSerialPort::bytesWritten, this, [this] {
         if (m_step == Step::Write && m_port.bytesToWrite() == 0) {
             m_written = true;
@@ -38,9 +40,13 @@ LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         // Errors of open() are judged where it is called; these come from a lost line.
-        if (m_step != Step::Idle && m_step != Step::Done
-            && (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
-                || error == QSerialPort::WriteError))
+        if (m_step == Step::Idle || m_step == Step::Done)
+            return;
+        // A read that ends is a line hung up, as when the logger is pulled out; Qt then names
+        // whatever error came before, not this one.
+        if (error == QSerialPort::ReadError)
+            fail(tr("the line ended: the logger was unplugged or failed"));
+        else if (error == QSerialPort::ResourceError || error == QSerialPort::WriteError)
             fail(tr("port error: %1").arg(m_port.errorString()));
     });
 }
@@ -92,17 +98,31 @@ void LoggerLink::writeCommand()
 
 void LoggerLink::send(Step step, const QByteArray &command, int boundMs)
 {
-    // Bytes still unread belong to an earlier reply (a late or repeated one), not to the start
-    // of this one.
-    m_port.clear(QSerialPort::Input);
     m_step = step;
-    m_assembler.begin(command.at(0));
+    // What comes from here on belongs to an earlier reply (a late or repeated one), not to the
+    // start of this one, until the command has gone out.
+    m_assembler.end();
     m_quiet.stop();
-    if (m_port.write(command) != command.size()) {
+    m_pending = command;
+    m_pendingBoundMs = boundMs;
+    // Only a request's answer could be misread; bytes after the configuration command are
+    // ignored anyway, and the read-back request settles the line again.
+    if (ReplyAssembler::expectsReply(command.at(0)))
+        m_settler.settle();
+    else
+        sendPending();
+}
+
+void LoggerLink::sendPending()
+{
+    if (m_step == Step::Done)
+        return;
+    m_assembler.begin(m_pending.at(0));
+    if (m_port.write(m_pending) != m_pending.size()) {
         fail(tr("cannot write to the port: %1").arg(m_port.errorString()));
         return;
     }
-    m_bound.start(boundMs);
+    m_bound.start(m_pendingBoundMs);
 }
 
 void LoggerLink::received()

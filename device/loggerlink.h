@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/configreply.h"
+#include "device/linesettler.h"
 #include "device/loggerconfig.h"
 #include "device/replyassembler.h"
 
@@ -14,8 +15,10 @@
 
 /// One conversation with one logger, driven by its port's signals and by timers, never by a
 /// wait: open the port, identify ("3"), ask the identifier ("2"), then read the configuration
-/// ("0"), or write one ("1") and read it back. Every step has its bound; the first step that
-/// fails ends the conversation. finished() comes once, from the event loop, with the port closed.
+/// ("0"), or write one ("1") and read it back. A request goes out once the line has settled
+/// (LineSettler, itself bounded). Every step has its bound, counted from its command; the first
+/// step that fails ends the conversation. finished() comes once, from the event loop, with the
+/// port closed.
 class LoggerLink : public QObject
 {
     Q_OBJECT
@@ -62,6 +65,7 @@ private:
     void request(Step step, char code, int boundMs);
     void writeCommand();
     void send(Step step, const QByteArray &command, int boundMs);
+    void sendPending();
     void received();
     void replyComplete();
     void boundPassed();
@@ -72,6 +76,7 @@ private:
     QString m_location;
     QString m_serialNumber;
     QSerialPort m_port;
+    LineSettler m_settler;
     QTimer m_bound;
     QTimer m_quiet;
     ReplyAssembler m_assembler;
@@ -79,6 +84,8 @@ private:
     bool m_writing = false;
     bool m_reading = false;
     LoggerConfig m_config;
+    QByteArray m_pending; // the command of the step, sent once the line has settled
+    int m_pendingBoundMs = 0;
 
     bool m_opened = false;
     bool m_identified = false;

@@ -35,4 +35,13 @@ constexpr int kIdentifierMaxLength = 64;
 // The whole configuration command must have left the port within this time to count as written.
 constexpr int kWriteTimeoutMs = 500;
 
+// A reply may come twice (firmware that repeats it after a lost acknowledgement) or late (a hub
+// that delivers a packet late). A request is sent only once the line has been quiet this long
+// since the last byte received, and what came meanwhile is dropped, so that such bytes are not
+// read as the start of the next reply; a whole copy that comes later still is dropped by the
+// reply assembly. It is paid twice in a Connect and Read.
+constexpr int kLineQuietMs = 16;
+// A line that keeps talking is waited for no longer than this; the request then goes anyway.
+constexpr int kLineSettleBoundMs = 100;
+
 } // namespace LoggerProtocol

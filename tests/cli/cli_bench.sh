@@ -142,6 +142,34 @@ slow_identifier) # the identifier comes late, but inside its bound
     cli 0 read --json
     has "$work/out" '"device": "TL-0001"' '"interval": "00:10"' '"zone": "UTC\+05:30"'
     ;;
+repeated_replies | repeated_fast_replies) # every reply comes twice
+    cli 0 write "$profile" --log "$audit"
+    has "$work/out" '^ttyACM0 TL-0001 verified$'
+    ;;
+flood) # a logger that never stops talking: the read ends, whatever it made of the flood
+    status=0
+    timeout 60 "$program" read >"$work/out" 2>"$work/err" || status=$?
+    [[ $status -le 1 ]] || fail "read exited $status: $(cat "$work/err")"
+    ;;
+unplug) # pulled out while the identifier is awaited, then while the read-back is
+    for step in 'cmd 2' 'cmd 1'; do
+        "$program" write "$profile" --log "$audit" >"$work/out" 2>"$work/err" &
+        pid=$!
+        eventually at_least "$(sim 0)" "^$step" 1
+        "$ctl" unplug 0
+        status=0
+        wait "$pid" || status=$?
+        [[ $status -eq 1 ]] || fail "write exited $status when unplugged after $step"
+        "$ctl" replug 0
+    done
+    lost='"reason":"(the line ended|port error)'
+    has "$audit" '"device":"".*"outcome":"not written","port":"ttyACM0",'"$lost" \
+        '"device":"TL-0001".*"outcome":"unverified","port":"ttyACM0",'"$lost"
+    has "$work/out" '^ttyACM0 TL-0001 unverified: (the line ended|port error)'
+    # Plugged in again, it still holds what was written.
+    cli 0 read --json
+    has "$work/out" '"interval": "00:15"' '"zone": "UTC-03:00"'
+    ;;
 *) fail "unknown case" ;;
 esac
 echo "cli_bench $case: ok"

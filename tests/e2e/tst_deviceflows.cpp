@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -43,9 +44,10 @@ QStringList commandsSeenBy(int n)
     return log.split('\n').filter(QRegularExpression("^cmd "));
 }
 
-bool unplugLogger(int port)
+// Unplugs or plugs in again a port of the bench: "unplug" or "replug".
+bool bench(const char *action, int port)
 {
-    const QStringList arguments {QStringLiteral("unplug"), QString::number(port)};
+    const QStringList arguments {QLatin1String(action), QString::number(port)};
     return QProcess::execute(qEnvironmentVariable("TEMPYRA_VUSB_CTL"), arguments) == 0;
 }
 } // namespace
@@ -256,7 +258,7 @@ private slots:
     {
         expectConnected();
         QCOMPARE(serialPort->portName(), QStringLiteral("ttyACM0"));
-        QVERIFY(unplugLogger(0));
+        QVERIFY(bench("unplug", 0));
         QTRY_COMPARE_WITH_TIMEOUT(log().last(), kGone, 3000);
         QVERIFY(text("deviceID").isEmpty());
         QTest::qWait(1500);
@@ -267,33 +269,84 @@ private slots:
         QCOMPARE(serialPort->portName(), QStringLiteral("ttyACM1"));
     }
 
+    void repeatedReplies()
+    {
+        // Every reply comes twice, the copy 20 ms after it. A Read from cold shows the identifier
+        // and the configuration, never a copy's bytes taken for them.
+        expectConnected();
+        QTest::qWait(100); // the copies of the start-up's replies
+        click("ConnectButton");
+        const QString other = QStringLiteral("F on 20 10 02 45 01 30 CSV UTC-03:00");
+        setForm(window.get(), other);
+        QSignalSpy deliveries(serialPort, &QSerialPort::readyRead);
+        QSignalSpy filled(namedChild<QLineEdit>(window.get(), "deviceTime"),
+                          &QLineEdit::textChanged);
+        click("readButton");
+        QVERIFY(filled.wait(2000));
+        QCOMPARE(text("deviceID"), QStringLiteral("TL-0001"));
+        QCOMPARE(formText(window.get()), kDefaults);
+        QCOMPARE(deliveries.count(), 5); // three replies, the first two copies
+        // Disconnected at once, the reply's copy waits in the closed port: the next connection
+        // does not take it for the identification answer.
+        click("ConnectButton");
+        QTest::qWait(100);
+        click("ConnectButton");
+        QCOMPARE(log().mid(1),
+                 QStringList(
+                     {"Disconnected!", kConnected, "Reading Data", "Disconnected!", kConnected}));
+        QTRY_COMPARE(text("deviceID"), QStringLiteral("TL-0001"));
+    }
+
     void unplug_data()
     {
+        // The logger is pulled out: its open port fails at once.
         QTest::addColumn<QString>("step");
-        QTest::newRow("during_identification") << "identification"; // 50 ms into the wait
-        QTest::newRow("during_read") << "read"; // the logger answers 200 ms late
-        QTest::newRow("before_write") << "write"; // the watch may not have run yet
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("during_identification") // 50 ms into the wait
+            << "identification" << QStringList {kNoLogger};
+        QTest::newRow("during_identifier") // Read waits for it, 200 ms late
+            << "identifier" << QStringList {kConnected, kGone};
+        QTest::newRow("during_read") // the logger answers 200 ms late
+            << "read" << QStringList {kConnected, "Reading Data", kGone};
+        QTest::newRow("before_write") // the watch has not run yet
+            << "write" << QStringList {kConnected, "Device Not Configured!", kGone};
     }
     void unplug()
     {
-        // Whatever happened to the step, the unplug is noticed and reported, the port is closed
-        // and the window answers.
+        // The loss is reported, nothing of the logger stays in the window, and the window
+        // answers; plugged in again, the logger is found.
         QFETCH(QString, step);
+        QFETCH(QStringList, logged);
+        const auto unplugSoon
+            = [this] { QTimer::singleShot(50, this, [] { bench("unplug", 0); }); };
         if (step == QLatin1String("identification"))
-            QTimer::singleShot(50, this, [] { unplugLogger(0); });
+            unplugSoon();
         openWindow();
-        if (step != QLatin1String("identification")) {
+        const QString other = QStringLiteral("F on 20 10 02 45 01 30 CSV UTC-03:00");
+        setForm(window.get(), other);
+        if (step == QLatin1String("identifier")) {
+            unplugSoon();
+            click("readButton");
+        } else if (step != QLatin1String("identification")) {
             expectConnected();
             if (step == QLatin1String("read"))
                 click("readButton");
-            QVERIFY(unplugLogger(0));
+            QVERIFY(bench("unplug", 0));
             if (step == QLatin1String("write"))
                 click("setConfigButton");
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!deviceConnected && !serialPort->isOpen(), 3000);
-        QCOMPARE(log().count(kGone), log().first() == kConnected ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(log(), logged, 3000);
+        QVERIFY(!deviceConnected && !serialPort->isOpen());
+        QVERIFY(text("deviceID").isEmpty());
+        QCOMPARE(text("ConnectButton"), QStringLiteral("Connect"));
+        QCOMPARE(formText(window.get()), other);
+        QVERIFY(text("deviceTime").isEmpty());
         click("setConfigButton");
         QCOMPARE(log().last(), kNoLogger);
+        QVERIFY(bench("replug", 0));
+        click("ConnectButton");
+        QCOMPARE(log().last(), kConnected);
+        QTRY_COMPARE(text("deviceID"), QStringLiteral("TL-0001"));
     }
 };
 

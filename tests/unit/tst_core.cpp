@@ -1,16 +1,25 @@
 // The widget-free rules: the configuration command's bytes and the alarm limits, the decoding
-// and assembly of replies, the zones and the clocks.
+// and assembly of replies, the zones and the clocks, and the settling of the line before a
+// request (over a pseudo-terminal, the test playing the logger).
 
 #include "clock/alarmlimits.h"
 #include "clock/timezones.h"
 #include "device/configcommand.h"
 #include "device/configreply.h"
+#include "device/linesettler.h"
 #include "device/replyassembler.h"
 #include "windowprobe.h"
 
 #include <QRegExpValidator>
+#include <QSerialPort>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <pty.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(LoggerConfig)
 
@@ -133,17 +142,32 @@ private slots:
         QTest::addColumn<QByteArray>("stream"); // everything the logger sends
         QTest::addColumn<int>("endsAt"); // the stream's bytes that complete the reply; -1: never
         QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("before"); // the reply to the command before, as delivered
         const auto row = [](const char *name, char command, const QByteArray &stream, int endsAt) {
-            QTest::newRow(name) << command << stream << endsAt << stream.left(qMax(0, endsAt));
+            QTest::newRow(name) << command << stream << endsAt << stream.left(qMax(0, endsAt))
+                                << QByteArray();
         };
         row("identification", '3', "5740210499", 8);
         row("configuration", '0', "00006000500300010114250705122026+0530tail", 37);
         row("configuration command", '1', "0123", -1);
         row("no command", '\0', "57402104", -1);
         QTest::newRow("identifier")
-            << '2' << QByteArray("TL-0001\0junk", 12) << 8 << QByteArray("TL-0001");
-        QTest::newRow("empty identifier") << '2' << QByteArray("\0", 1) << 1 << QByteArray();
+            << '2' << QByteArray("TL-0001\0junk", 12) << 8 << QByteArray("TL-0001") << QByteArray();
+        QTest::newRow("empty identifier")
+            << '2' << QByteArray("\0", 1) << 1 << QByteArray() << QByteArray();
         row("endless identifier", '2', QByteArray(100, 'x'), 64);
+        // A logger that sends every reply twice, the copy late enough to follow the next request.
+        const QByteArray identifier("TL-0001\0", 8);
+        const QByteArray config = "00006000500300010114250705122026+0530";
+        QTest::newRow("identifier after two copies of the identification")
+            << '2' << "5740210457402104" + identifier << 24 << QByteArray("TL-0001")
+            << QByteArray("57402104");
+        QTest::newRow("configuration after the identifier's copy")
+            << '0' << identifier + config << 45 << config << identifier;
+        // Alike up to the clock: a new reply, not a copy.
+        QByteArray later = config;
+        later[23] = '9';
+        QTest::newRow("configuration after another") << '0' << later << 37 << later << config;
     }
 
     void assembly()
@@ -152,9 +176,13 @@ private slots:
         QFETCH(QByteArray, stream);
         QFETCH(int, endsAt);
         QFETCH(QByteArray, reply);
-        // Two deliveries, split at every point; one assembler, started anew for each.
-        ReplyAssembler assembler;
+        QFETCH(QByteArray, before);
+        // Two deliveries, split at every point.
         for (int split = 0; split <= stream.size(); ++split) {
+            ReplyAssembler assembler;
+            // The command before, told by its reply's length.
+            assembler.begin(before.size() == 8 ? '3' : before.size() == 37 ? '0' : '2');
+            assembler.feed(before);
             assembler.begin(command);
             assembler.feed(stream.left(split));
             QCOMPARE(assembler.isComplete(), endsAt >= 0 && split >= endsAt);
@@ -162,6 +190,58 @@ private slots:
             QCOMPARE(assembler.bytes(), reply);
             QCOMPARE(assembler.isComplete(), endsAt >= 0);
         }
+    }
+
+    void settling_data()
+    {
+        QTest::addColumn<bool>("heard"); // the last byte was just received, else it waits unread
+        QTest::addColumn<int>("copyAfterMs"); // one more byte this long into the wait
+        QTest::addColumn<int>("everyMs"); // a byte this often, from before the wait on
+        QTest::newRow("a byte unread in a line just opened") << false << -1 << 0;
+        QTest::newRow("a reply's copy 4 ms into the wait") << true << 4 << 0;
+        QTest::newRow("a line that never stops") << true << -1 << 2;
+    }
+    void settling()
+    {
+        // Nothing sent before the line has settled reaches the next reply, and a line that keeps
+        // talking settles all the same.
+        QFETCH(bool, heard);
+        QFETCH(int, copyAfterMs);
+        QFETCH(int, everyMs);
+        int logger = -1, slave = -1;
+        char name[64] = {};
+        QVERIFY(openpty(&logger, &slave, name, nullptr, nullptr) == 0);
+        QSerialPort port(QString::fromLocal8Bit(name));
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        ::close(slave);
+        const auto send = [logger] { QCOMPARE(::write(logger, "x", 1), ssize_t(1)); };
+        LineSettler settler(&port);
+        QSignalSpy settled(&settler, &LineSettler::settled);
+        QByteArray afterwards; // what the port's owner read once the line had settled
+        connect(&port, &QSerialPort::readyRead, &settler, [&] {
+            const QByteArray bytes = port.readAll();
+            if (!settled.isEmpty())
+                afterwards += bytes;
+        });
+        QTimer chatter;
+        connect(&chatter, &QTimer::timeout, &settler, send);
+        if (everyMs > 0)
+            chatter.start(everyMs);
+        send();
+        if (heard)
+            QTest::qWait(2);
+        else
+            QThread::msleep(20); // into the line, not yet read
+        if (copyAfterMs >= 0)
+            QTimer::singleShot(copyAfterMs, &settler, send);
+        settler.settle();
+        QCOMPARE(settled.count(), heard ? 0 : 1);
+        QVERIFY(!settled.isEmpty() || settled.wait(5000));
+        if (everyMs == 0) {
+            QTest::qWait(30);
+            QCOMPARE(afterwards, QByteArray());
+        }
+        ::close(logger);
     }
 };
 

@@ -1,7 +1,7 @@
 // Runs inside tempyra-vusb (see CMakeLists.txt) with two loggers, a third that unplugs itself, a
 // plain serial port and a USB adapter of another vendor, on a host that has a /dev/ttyACM0 of
 // its own. Checks that Qt's own enumeration and QSerialPort see the bench's ports, and only
-// those, as real hardware, and that unplugging and plugging in again are noticed.
+// those, as real hardware, and that unplugging and plugging in again behave as with hardware.
 
 #include <QFile>
 #include <QProcess>
@@ -25,13 +25,12 @@ class TestVirtualUsb : public QObject
         ports.sort();
         return ports;
     }
-    // The answer to the identification request on ttyACM0; empty when it does not open.
-    static QByteArray identify()
+    // Sends a request on the open port and collects up to length bytes of the answer.
+    static QByteArray ask(QSerialPort &port, const QByteArray &request, int length)
     {
-        QSerialPort port(QStringLiteral("ttyACM0"));
         QByteArray answer;
-        if (port.open(QIODevice::ReadWrite) && port.write("3") == 1)
-            while (answer.size() < 8 && port.waitForReadyRead(2000))
+        if (port.write(request) == request.size() && port.waitForBytesWritten(2000))
+            while (answer.size() < length && port.waitForReadyRead(2000))
                 answer += port.readAll();
         return answer;
     }
@@ -59,14 +58,30 @@ private slots:
 
     void unplugAndReplug()
     {
-        QCOMPARE(identify(), QByteArray("57402104")); // the bench's logger, not the host's port
+        // Pulled out, the logger's open port fails at once and stays dead; plugged in again, it
+        // is a new port, and the logger still holds the settings it was given.
+        QSerialPort held(QStringLiteral("ttyACM0"));
+        QVERIFY(held.open(QIODevice::ReadWrite));
+        QCOMPARE(ask(held, "3", 8), QByteArray("57402104")); // the bench's logger, not the host's
+        const QByteArray settings = "111085-05021501301";
+        const QByteArray command = settings + "12000001012027-0300";
+        QVERIFY(held.write(command) == 37 && held.waitForBytesWritten(2000));
         QVERIFY(bench("unplug"));
+        QCOMPARE(ask(held, "3", 8), QByteArray());
+        QCOMPARE(held.error(), QSerialPort::ResourceError);
         QVERIFY(!listed().contains(QStringLiteral("ttyACM0 483:5740")));
         QVERIFY(listed().contains(QStringLiteral("ttyACM1 483:5740")));
         QVERIFY(!QFile::exists(QStringLiteral("/dev/ttyACM0")));
         QVERIFY(bench("replug"));
         QVERIFY(listed().contains(QStringLiteral("ttyACM0 483:5740")));
-        QCOMPARE(identify(), QByteArray("57402104"));
+        held.clearError();
+        QCOMPARE(ask(held, "3", 8), QByteArray());
+        held.close();
+        QSerialPort replugged(QStringLiteral("ttyACM0"));
+        QVERIFY(replugged.open(QIODevice::ReadWrite));
+        QCOMPARE(ask(replugged, "3", 8), QByteArray("57402104"));
+        const QByteArray reply = ask(replugged, "0", 37);
+        QCOMPARE(reply.mid(1, 17) + reply.mid(32), settings.mid(1) + "-0300");
     }
 
     void simulatorThatUnplugsItselfDisappears()

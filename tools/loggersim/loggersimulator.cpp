@@ -48,6 +48,24 @@ bool LoggerSimulator::start()
 {
     if (isRunning())
         return true;
+    if (!openLine())
+        return false;
+    if (m_options.unplugAfterMs > 0)
+        QTimer::singleShot(m_options.unplugAfterMs, this, &LoggerSimulator::unplug);
+    return true;
+}
+
+bool LoggerSimulator::replug()
+{
+    if (isRunning())
+        return true;
+    // A command cut off by the unplug does not continue on the new line.
+    m_parser.reset();
+    return openLine();
+}
+
+bool LoggerSimulator::openLine()
+{
     const auto fail = [this](const char *step) {
         m_errorString = QStringLiteral("%1: %2").arg(QLatin1String(step),
                                                      QString::fromLocal8Bit(std::strerror(errno)));
@@ -93,9 +111,18 @@ bool LoggerSimulator::start()
                 [this] { writeMaster(QByteArray(m_options.floodBurstBytes, kFloodByte)); });
         m_floodTimer->start();
     }
-    if (m_options.unplugAfterMs > 0)
-        QTimer::singleShot(m_options.unplugAfterMs, this, &LoggerSimulator::unplug);
+    ++m_lines;
     return true;
+}
+
+void LoggerSimulator::onThisLine(int ms, std::function<void()> action)
+{
+    // A reply still to come when the logger is pulled out is lost with its power.
+    const int line = m_lines;
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, line, action] {
+        if (line == m_lines && isRunning())
+            action();
+    });
 }
 
 QDateTime LoggerSimulator::clock() const
@@ -204,10 +231,15 @@ void LoggerSimulator::reply(QByteArray bytes, int latencyMs)
     if (m_options.silent)
         return;
     bytes.append(QByteArray(m_options.trailingBytes, kTrailingByte));
-    if (latencyMs > 0)
-        QTimer::singleShot(latencyMs, Qt::PreciseTimer, this, [this, bytes] { send(bytes); });
-    else
+    const auto answer = [this, bytes] {
         send(bytes);
+        if (m_options.repeatAfterMs >= 0)
+            onThisLine(m_options.repeatAfterMs, [this, bytes] { send(bytes); });
+    };
+    if (latencyMs > 0)
+        onThisLine(latencyMs, answer);
+    else
+        answer();
 }
 
 void LoggerSimulator::send(const QByteArray &bytes)
@@ -219,8 +251,7 @@ void LoggerSimulator::send(const QByteArray &bytes)
     const int half = bytes.size() / 2;
     writeMaster(bytes.left(half));
     const QByteArray rest = bytes.mid(half);
-    QTimer::singleShot(m_options.splitPauseMs, Qt::PreciseTimer, this,
-                       [this, rest] { writeMaster(rest); });
+    onThisLine(m_options.splitPauseMs, [this, rest] { writeMaster(rest); });
 }
 
 void LoggerSimulator::writeMaster(const QByteArray &bytes)

@@ -22,6 +22,7 @@ struct LoggerSimulatorOptions
     int latencyMs = 0; // delay before every reply
     int slowRepliesMs = 0; // delay before the replies to the device-ID and configuration requests
     int splitPauseMs = -1; // >= 0: every reply goes out in two writes, this far apart
+    int repeatAfterMs = -1; // >= 0: every reply goes out again, in a write this long after it
     QByteArray identificationCode = LoggerProtocol::kIdentificationCode; // set another to fail
     bool silent = false; // answer nothing at all
     int trailingBytes = 0; // extra bytes after every reply, in the same write
@@ -36,7 +37,9 @@ struct LoggerSimulatorOptions
 
 // A temperature logger behind a pseudo-terminal. The tool opens slavePath() as its serial port.
 // The simulator keeps its own descriptor on the slave, so the tool can close and reopen the port
-// without the line hanging up; unplug() closes both ends, and the slave path disappears.
+// without the line hanging up. unplug() closes both ends, as pulling the logger out does: a port
+// the tool holds open fails at once, and the slave path disappears. replug() gives the logger a
+// new line; its settings and its clock stay as they were.
 class LoggerSimulator : public QObject
 {
     Q_OBJECT
@@ -66,6 +69,7 @@ public:
 
 public slots:
     void unplug();
+    bool replug();
 
 signals:
     // Every command from the host, and every run of bytes that starts none, with a one-line
@@ -76,6 +80,9 @@ signals:
     void unplugged();
 
 private:
+    bool openLine();
+    // Runs action after ms, unless the line it was meant for has been unplugged meanwhile.
+    void onThisLine(int ms, std::function<void()> action);
     void readMaster();
     void handle(const LoggerCommand &command);
     void reply(QByteArray bytes, int latencyMs);
@@ -87,6 +94,7 @@ private:
     LoggerSimulatorOptions m_options;
     int m_master = -1;
     int m_slave = -1;
+    int m_lines = 0; // lines opened so far; the current one is the last
     QString m_slavePath;
     QString m_errorString;
     QSocketNotifier *m_notifier = nullptr;

@@ -1,5 +1,7 @@
 // tempyra-logger-sim: a temperature logger behind a pseudo-terminal, for development and demos.
 // Prints "pty: <slave path>", then one line per command received from the host.
+// SIGUSR1 unplugs it and SIGUSR2 plugs it in again on a new line, which is announced with
+// another "pty:" line; the virtual USB bench uses them.
 
 #include "loggerconfig.h"
 #include "loggersimulator.h"
@@ -21,9 +23,9 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int number)
 {
-    const char byte = 0;
+    const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
@@ -71,6 +73,7 @@ int main(int argc, char *argv[])
            "and configuration requests.",
            "ms");
     option("split", "Send every reply in two writes, this far apart.", "ms");
+    option("repeat", "Send every reply again, in a second write this long after the first.", "ms");
     flag("wrong-id", "Answer the identification request with a wrong code.");
     flag("silent", "Answer nothing at all.");
     option("trailing", "Append this many extra bytes to every reply.", "n");
@@ -97,6 +100,8 @@ int main(int argc, char *argv[])
         options.slowRepliesMs = intValue(parser, QStringLiteral("slow-replies"), ok);
     if (parser.isSet(QStringLiteral("split")))
         options.splitPauseMs = intValue(parser, QStringLiteral("split"), ok);
+    if (parser.isSet(QStringLiteral("repeat")))
+        options.repeatAfterMs = intValue(parser, QStringLiteral("repeat"), ok);
     if (parser.isSet(QStringLiteral("wrong-id"))) {
         // Eight digits still, each one off by one.
         for (char &c : options.identificationCode)
@@ -153,21 +158,29 @@ int main(int argc, char *argv[])
     }
 
     const QString link = parser.value(QStringLiteral("link"));
-    if (!link.isEmpty()) {
-        QFile::remove(link);
-        if (!QFile::link(simulator.slavePath(), link)) {
-            std::fprintf(stderr, "cannot create the link %s\n", qPrintable(link));
-            return 1;
+    const auto announceLine = [&simulator, &link] {
+        if (!link.isEmpty()) {
+            QFile::remove(link);
+            if (!QFile::link(simulator.slavePath(), link)) {
+                std::fprintf(stderr, "cannot create the link %s\n", qPrintable(link));
+                return false;
+            }
         }
-    }
+        printLine(QStringLiteral("pty: ") + simulator.slavePath());
+        return true;
+    };
+    if (!announceLine())
+        return 1;
 
-    printLine(QStringLiteral("pty: ") + simulator.slavePath());
     QObject::connect(
         &simulator, &LoggerSimulator::commandReceived, &app,
         [](const QByteArray &, const QString &description) { printLine(description); });
-    QObject::connect(&simulator, &LoggerSimulator::unplugged, &app, [] {
+    // Unplugged by SIGUSR1, the simulator waits to be plugged in again; otherwise it ends.
+    bool replugExpected = false;
+    QObject::connect(&simulator, &LoggerSimulator::unplugged, &app, [&replugExpected] {
         printLine(QStringLiteral("unplugged"));
-        QCoreApplication::exit(0);
+        if (!replugExpected)
+            QCoreApplication::exit(0);
     });
 
     // Enter unplugs. At end of input (stdin from /dev/null or a closed pipe) stop watching.
@@ -178,20 +191,34 @@ int main(int argc, char *argv[])
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n <= 0)
             stdinNotifier.setEnabled(false);
-        else if (std::memchr(buffer, '\n', static_cast<size_t>(n)))
+        else if (std::memchr(buffer, '\n', static_cast<size_t>(n))) {
+            replugExpected = false;
             simulator.unplug();
+        }
     });
 
     // SIGINT and SIGTERM end the event loop normally, so the link is removed.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
+        for (const int number : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2})
+            std::signal(number, onSignal);
     }
     // A reader that goes away must not kill us before the link is removed.
     std::signal(SIGPIPE, SIG_IGN);
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app,
-                     [] { QCoreApplication::exit(0); });
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char number = 0;
+        if (::read(signalPipe[0], &number, 1) != 1)
+            return;
+        if (number == SIGUSR1) {
+            replugExpected = true;
+            simulator.unplug();
+        } else if (number == SIGUSR2) {
+            if (!simulator.isRunning() && !(simulator.replug() && announceLine()))
+                QCoreApplication::exit(1);
+        } else {
+            QCoreApplication::exit(0);
+        }
+    });
 
     const int status = app.exec();
     if (!link.isEmpty())
