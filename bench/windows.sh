@@ -29,11 +29,9 @@ cmake -S . -B "$build" -DTEMPYRA_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target bench >/dev/null
 
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
-wine wineboot --init >/dev/null 2>&1
-wineserver --wait
-cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+tools/wine-prefix.sh "$WINEPREFIX"
 # The packaged DLLs and plugins, with the two programs beside them.
 mkdir -p "$WINEPREFIX/drive_c/bench"
 zip=$(realpath "$zip")
