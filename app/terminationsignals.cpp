@@ -1,19 +1,9 @@
 #include "app/terminationsignals.h"
+#include "app/terminationsignals_p.h"
 
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -29,7 +19,9 @@ std::function<void()> &watchRequest()
     return request;
 }
 
-void deliver()
+} // namespace
+
+void TerminationSignals::deliver()
 {
     if (QObject *context = watchContext())
         QMetaObject::invokeMethod(
@@ -41,53 +33,9 @@ void deliver()
             Qt::QueuedConnection);
 }
 
-#ifdef Q_OS_WIN
-BOOL WINAPI consoleHandler(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    deliver();
-    return TRUE;
-}
-#else
-// A signal handler may only write to a descriptor; the event loop reads the other end.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-#endif
-
-} // namespace
-
 void watchTerminationSignals(QObject *context, std::function<void()> onRequest)
 {
     watchContext() = context;
     watchRequest() = std::move(onRequest);
-#ifdef Q_OS_WIN
-    SetConsoleCtrlHandler(consoleHandler, TRUE);
-#else
-    if (signalPipe[0] < 0) {
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-            return;
-        for (int end : signalPipe)
-            ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
-        struct sigaction action = {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            ::sigaction(signal, &action, nullptr);
-    }
-    static QPointer<QSocketNotifier> notifier;
-    delete notifier;
-    notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
-        char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) { }
-        deliver();
-    });
-#endif
+    TerminationSignals::startWatching(context);
 }

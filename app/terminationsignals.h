@@ -5,7 +5,8 @@
 class QObject;
 
 /// Turns the requests to end the program that come from outside it (SIGINT, SIGTERM and SIGHUP:
-/// Ctrl-C in a terminal, a shutdown, the end of the session; Ctrl-C and Ctrl-Break on a Windows
-/// console) into a call of onRequest on context's thread, from its event loop, so that the program
-/// ends the way its own controls end it. One watch per process; a later call replaces it.
+/// Ctrl-C in a terminal, a shutdown, the end of the session; on a Windows console Ctrl-C,
+/// Ctrl-Break and the closing of its window) into a call of onRequest on context's thread, from
+/// its event loop, so that the program ends the way its own controls end it. One watch per
+/// process; a later call replaces it.
 void watchTerminationSignals(QObject *context, std::function<void()> onRequest);

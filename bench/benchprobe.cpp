@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <sys/resource.h>
 
 namespace {
 // Lets the first second of the program (deferred loading, the first clock tick) pass before
@@ -20,21 +19,6 @@ qint64 BenchProbe::realtimeNs()
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-qint64 BenchProbe::processCpuUs()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return (qint64(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000
-        + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-}
-
-long BenchProbe::maxRssKib()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 void BenchProbe::report(const char *key, qint64 value)

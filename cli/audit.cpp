@@ -1,5 +1,7 @@
 #include "audit.h"
 
+#include "account.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -9,16 +11,10 @@
 #include <QJsonDocument>
 #include <QLockFile>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QThreadPool>
 #include <QVector>
 
 #include <algorithm>
-
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -34,16 +30,6 @@ constexpr qint64 kTailBytes = 4096;
 const QString kPrev = QStringLiteral("prev");
 const QString kSeq = QStringLiteral("seq");
 
-QString userName()
-{
-#ifdef Q_OS_UNIX
-    const passwd *entry = ::getpwuid(::geteuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(::geteuid());
-#else
-    return qEnvironmentVariable("USERNAME");
-#endif
-}
-
 QByteArray firstPrev()
 {
     return QByteArray(64, '0');
@@ -55,7 +41,7 @@ bool openForAppending(QFile &file, QString *error)
     if (file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
         return true;
     *error = QStringLiteral("cannot open the audit record %1: %2")
-                 .arg(file.fileName(), file.errorString());
+                 .arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
     return false;
 }
 
@@ -72,13 +58,14 @@ bool lock(QLockFile &lockFile, const QString &path, QString *error)
         && lockFile.getLockInfo(&pid, &host, &program))
         *error = QStringLiteral("the audit record %1 stayed locked for %2 s by %3 (process %4 on "
                                 "%5); remove %6 if that program is no longer running")
-                     .arg(path)
+                     .arg(QDir::toNativeSeparators(path))
                      .arg(kLockWaitMs / 1000)
                      .arg(program.isEmpty() ? QStringLiteral("another program") : program)
                      .arg(pid)
-                     .arg(host, name);
+                     .arg(host, QDir::toNativeSeparators(name));
     else
-        *error = QStringLiteral("cannot create the lock file %1 beside the audit record").arg(name);
+        *error = QStringLiteral("cannot create the lock file %1 beside the audit record")
+                     .arg(QDir::toNativeSeparators(name));
     return false;
 }
 
@@ -194,8 +181,10 @@ namespace Audit {
 
 QString defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-        + QStringLiteral("/audit.jsonl");
+    // As the system writes paths: C:\Users\...\AppData\Roaming\tempyra-cli\audit.jsonl.
+    return QDir::toNativeSeparators(
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/audit.jsonl"));
 }
 
 bool usable(const QString &path, bool createFolder, QString *error)
@@ -210,7 +199,8 @@ bool usable(const QString &path, bool createFolder, QString *error)
         return false;
     }
     if (info.isDir()) {
-        *error = QStringLiteral("the audit record %1 is a folder").arg(path);
+        *error
+            = QStringLiteral("the audit record %1 is a folder").arg(QDir::toNativeSeparators(path));
         return false;
     }
     QFile file(path);
@@ -234,11 +224,11 @@ QByteArray chainedLine(QJsonObject record, const QByteArray &previous)
 bool append(const QString &path, QList<QJsonObject> &records, const QString &operatorName,
             QString *error)
 {
-    const QString user = userName();
+    const QString user = Account::userName();
     for (QJsonObject &record : records) {
         record[QStringLiteral("time")]
             = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        record[QStringLiteral("host")] = QSysInfo::machineHostName();
+        record[QStringLiteral("host")] = Account::hostName();
         record[QStringLiteral("user")] = user;
         record[QStringLiteral("operator")] = operatorName.isEmpty() ? user : operatorName;
     }
@@ -254,7 +244,7 @@ bool append(const QString &path, QList<QJsonObject> &records, const QString &ope
         = file.isSequential() ? QByteArray() : lastLine(file, &endsWithNewline);
     if (!previous) {
         *error = QStringLiteral("cannot read the end of the audit record %1: %2")
-                     .arg(path, file.errorString());
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     // A line cut short (a computer that went down while writing it) stays as it is, to be
@@ -266,7 +256,7 @@ bool append(const QString &path, QList<QJsonObject> &records, const QString &ope
         start.clear();
         if (file.write(line) != line.size()) {
             *error = QStringLiteral("cannot write the audit record to %1: %2")
-                         .arg(path, file.errorString());
+                         .arg(QDir::toNativeSeparators(path), file.errorString());
             return false;
         }
     }
@@ -316,12 +306,14 @@ std::optional<Verification> verifyFile(const QString &path, QString *error,
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        *error = QStringLiteral("cannot read %1: %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return std::nullopt;
     }
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        *error = QStringLiteral("cannot read %1: %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return std::nullopt;
     }
     return verify(data, lines);

@@ -1,6 +1,7 @@
 // The window with the logger's side played by the test over a pseudo-terminal, and the About
 // dialog: what the flows against simulated loggers on the virtual USB bench (e2e/) cannot reach.
 
+#include "app/appsetup.h"
 #include "app/devicestate.h"
 #include "app/mainwindow.h"
 #include "device/loggerports.h"
@@ -112,6 +113,17 @@ private slots:
         QTRY_VERIFY(!serialPort->isOpen());
         QTRY_COMPARE_WITH_TIMEOUT(lastLogEntry(), QStringLiteral("Disonnected!"), 3000);
         QCOMPARE(deviceConnected, 0);
+    }
+
+    void endOfSessionClosesThePort()
+    {
+        // A Windows logoff ends the process right after aboutToQuit, before any destructor.
+        attachLogger();
+        prepareApplication(*qApp, *window);
+        QMetaObject::invokeMethod(qApp, "aboutToQuit");
+        QVERIFY2(!serialPort->isOpen(), "the port is still open at the end of the session");
+        QTest::qWait(50);
+        QVERIFY(received().isEmpty());
     }
 
     void zoneChangeUpdatesTheClockAtOnce()
