@@ -146,12 +146,12 @@ cli) # tempyra-cli.exe without a console; a write to the logger on COM5, recorde
 1|out|^  not read: |read --port COM9
 1|out|^COM5 - not written: no identification answer|write C:\profile.json --port COM5
 CASES
-    # The identification request of the write, and nothing of the refused profile.
-    [[ $(grep '^cmd' "$work/sim.log") == "cmd 3 "* && $(grep -c '^cmd' "$work/sim.log") -eq 1 ]] \
+    # The identification requests of the write and of its retry, nothing of the refused profile.
+    [[ $(grep -c '^cmd 3 ' "$work/sim.log") -eq 2 && $(grep -c '^cmd' "$work/sim.log") -eq 2 ]] \
         || fail "the logger received: $(cat "$work/sim.log")"
     audit=$(echo "$drive_c"/users/*/AppData/Roaming/tempyra-cli/audit.jsonl)
     user=${audit#"$drive_c/users/"} # the account whose profile folder holds it
-    has "$audit" '"location":"\\\\\\\\\.\\\\COM5"' '"outcome":"not written"' \
+    has "$audit" '"attempt":2,.*"location":"\\\\\\\\\.\\\\COM5".*"outcome":"not written"' \
         "\"user\":\"${user%%/*}\"" "\"host\":\"$(hostname -s)\""
     ;;
 ctrl_c) # the station ends on Ctrl-C (SIGINT, which Wine hands to the console control
