@@ -7,6 +7,7 @@
 //                               waiting for a quiet line before "2" and "0", as the window does.
 //   bench-link silent-wait N    Against a silent logger: CPU and wall time of N connection
 //                               attempts, each of which waits out the identification bound.
+//   bench-link scan N           N scans of the serial ports, the first step of every connection.
 
 #include "app/devicestate.h"
 #include "app/mainwindow.h"
@@ -57,6 +58,15 @@ double median(std::vector<double> values)
 double msSince(const QElapsedTimer &timer)
 {
     return timer.nsecsElapsed() / 1e6;
+}
+
+// One look at the serial ports the system lists, in ms.
+double scanPorts()
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    return msSince(timer);
 }
 
 // Runs the event loop until the line edit shows text, or gives up after kGiveUpMs.
@@ -185,10 +195,7 @@ int connectRead(int runs)
     // Where a connection's fixed cost goes: the port scan, and opening and closing the port.
     std::vector<double> scans, opens;
     for (int i = 0; i < kWarmUp + runs; ++i) {
-        QElapsedTimer scan;
-        scan.start();
-        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-        const double scanMs = msSince(scan);
+        const double scanMs = scanPorts();
         QElapsedTimer open;
         open.start();
         if (!raw.open(QIODevice::ReadWrite))
@@ -210,6 +217,19 @@ int connectRead(int runs)
     BenchProbe::report("cycle_min_ms", *std::min_element(cycles.begin(), cycles.end()));
     BenchProbe::report("scan_ms", median(scans));
     BenchProbe::report("open_close_ms", median(opens));
+    return 0;
+}
+
+int scan(int runs)
+{
+    std::vector<double> scans;
+    for (int i = 0; i < kWarmUp + runs; ++i) {
+        const double scanMs = scanPorts();
+        if (i >= kWarmUp)
+            scans.push_back(scanMs);
+    }
+    BenchProbe::report("ports", qint64(QSerialPortInfo::availablePorts().size()));
+    BenchProbe::report("scan_ms", median(scans));
     return 0;
 }
 
@@ -252,10 +272,12 @@ int main(int argc, char *argv[])
     const QString mode = arguments.value(1);
     const int runs = arguments.value(2, QStringLiteral("20")).toInt();
     if (runs < 1)
-        fail("usage: bench-link connect-read|silent-wait [RUNS]");
+        fail("usage: bench-link connect-read|silent-wait|scan [RUNS]");
     if (mode == QLatin1String("connect-read"))
         return connectRead(runs);
     if (mode == QLatin1String("silent-wait"))
         return silentWait(runs);
-    fail("usage: bench-link connect-read|silent-wait [RUNS]");
+    if (mode == QLatin1String("scan"))
+        return scan(runs);
+    fail("usage: bench-link connect-read|silent-wait|scan [RUNS]");
 }

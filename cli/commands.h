@@ -78,7 +78,7 @@ private:
     void scanForNewLoggers();
     void end();
 
-    // write and provision (station.cpp)
+    // write and provision
     void startWrite(const Target &target, int attempt);
     /// Records and reports one attempt; false when another one follows.
     bool writeDone(const LoggerLink &link, const Target &target, int attempt);
