@@ -50,9 +50,6 @@ tr.refused td.outcome { background: #dcdce8; color: #2b2b48; }
 .hash { font-family: "DejaVu Sans Mono", Consolas, monospace; overflow-wrap: anywhere; }
 )";
 
-// The CSS class and word of each outcome of the summary.
-const char *const kOutcomeClass[] = {"verified", "written", "mismatched", "failed", "refused"};
-
 QString escaped(const QString &text)
 {
     return text.toHtmlEscaped();
@@ -190,7 +187,7 @@ QString html(const QList<QJsonObject> &lines, const Audit::Verification &check,
         rows += QStringLiteral("<tr class=\"%1\"><td>%2</td><td>%3</td><td>%4</td><td>%5</td>"
                                "<td class=\"outcome\"><span class=\"word\">%6</span>%7</td>"
                                "<td>%8</td></tr>\n")
-                    .arg(QLatin1String(kOutcomeClass[outcome]), timeText(lineTime(line)),
+                    .arg(Session::name(outcome), timeText(lineTime(line)),
                          escaped(str(line, "device").isEmpty() ? QStringLiteral("-")
                                                                : str(line, "device")),
                          escaped(str(line, "port")), escaped(operators.last()),
@@ -219,7 +216,7 @@ QString html(const QList<QJsonObject> &lines, const Audit::Verification &check,
         if (outcome != Session::Written || counts[outcome] > 0)
             countTexts.append(QStringLiteral("%1 %2")
                                   .arg(counts[outcome])
-                                  .arg(QLatin1String(kOutcomeClass[outcome])));
+                                  .arg(Session::name(Session::Outcome(outcome))));
 
     const QString zone = now.toLocalTime().timeZoneAbbreviation();
     QString page;

@@ -26,6 +26,11 @@ Session::Outcome Session::outcome(const QString &recordOutcome)
     return Failed;
 }
 
+QLatin1String Session::name(Outcome outcome)
+{
+    return QLatin1String(kNames[outcome]);
+}
+
 std::optional<QStringList> Session::parseExpected(const QByteArray &text, QString *error)
 {
     // A comment starts at a "#" at the start of a line or after a space.
@@ -103,9 +108,8 @@ QString Session::text() const
     for (int outcome = Verified; outcome <= Refused; ++outcome) {
         const QStringList list = loggers(Outcome(outcome));
         if (outcome != Written || !list.isEmpty())
-            counts.append(
-                QStringLiteral("%1 %2").arg(list.size()).arg(QLatin1String(kNames[outcome])));
-        line(QLatin1String(kNames[outcome]), list);
+            counts.append(QStringLiteral("%1 %2").arg(list.size()).arg(name(Outcome(outcome))));
+        line(name(Outcome(outcome)), list);
     }
     if (expecting()) {
         counts.append(QStringLiteral("%1 never seen").arg(neverSeen().size()));
@@ -118,7 +122,7 @@ QJsonObject Session::json() const
 {
     QJsonObject summary;
     for (int outcome = Verified; outcome <= Refused; ++outcome)
-        summary.insert(QLatin1String(kNames[outcome]),
+        summary.insert(name(Outcome(outcome)),
                        QJsonArray::fromStringList(loggers(Outcome(outcome))));
     if (expecting())
         summary.insert(QStringLiteral("neverSeen"), QJsonArray::fromStringList(neverSeen()));

@@ -15,6 +15,8 @@ public:
     /// The outcomes of the summary, in its order; an audit line's "outcome" maps onto them.
     enum Outcome { Verified, Written, Mismatched, Failed, Refused };
     static Outcome outcome(const QString &recordOutcome);
+    /// Its name in the summary, its JSON object and the report: "verified", "mismatched", ...
+    static QLatin1String name(Outcome outcome);
 
     /// The device identifiers of an expected-loggers list: one a line, blank lines and "#"
     /// comments allowed; nothing, and error, when it lists none.
