@@ -1,15 +1,17 @@
 #include "audit.h"
 
 #include "account.h"
+#include "files.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <QVector>
@@ -29,19 +31,47 @@ constexpr qint64 kTailBytes = 4096;
 
 const QString kPrev = QStringLiteral("prev");
 const QString kSeq = QStringLiteral("seq");
+const QString kSigner = QStringLiteral("signer");
+const QString kRepair = QStringLiteral("repair");
 
 QByteArray firstPrev()
 {
     return QByteArray(64, '0');
 }
 
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString localTime(const QDateTime &time)
+{
+    return QLocale::c().toString(time.toLocalTime(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+// The cause of a failed write in the words of its user.
+QString writeError(const QFile &file)
+{
+    if (file.error() == QFileDevice::ResourceError)
+        return QStringLiteral("no space left on the device");
+    QString text = file.errorString();
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
 bool openForAppending(QFile &file, QString *error)
 {
     // Unbuffered: every write() of QFile is one write to the file.
-    if (file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return true;
+    if (file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
+        if (!file.isSequential())
+            return true;
+        *error = QStringLiteral("the audit record %1 is not a regular file")
+                     .arg(native(file.fileName()));
+        return false;
+    }
     *error = QStringLiteral("cannot open the audit record %1: %2")
-                 .arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
+                 .arg(native(file.fileName()), file.errorString());
     return false;
 }
 
@@ -54,23 +84,36 @@ bool lock(QLockFile &lockFile, const QString &path, QString *error)
     qint64 pid = 0;
     QString host;
     QString program;
-    if (lockFile.error() == QLockFile::LockFailedError
-        && lockFile.getLockInfo(&pid, &host, &program))
-        *error = QStringLiteral("the audit record %1 stayed locked for %2 s by %3 (process %4 on "
-                                "%5); remove %6 if that program is no longer running")
-                     .arg(QDir::toNativeSeparators(path))
-                     .arg(kLockWaitMs / 1000)
-                     .arg(program.isEmpty() ? QStringLiteral("another program") : program)
-                     .arg(pid)
-                     .arg(host, QDir::toNativeSeparators(name));
-    else
-        *error = QStringLiteral("cannot create the lock file %1 beside the audit record")
-                     .arg(QDir::toNativeSeparators(name));
+    QString holder = lockFile.getLockInfo(&pid, &host, &program)
+        ? QStringLiteral("%1 (process %2 on %3)")
+              .arg(program.isEmpty() ? QStringLiteral("another program") : program)
+              .arg(pid)
+              .arg(host)
+        : Files::lockHolder(name);
+    if (holder.isEmpty() && lockFile.error() == QLockFile::LockFailedError)
+        holder = QStringLiteral("a program that does not name itself in it");
+    if (holder.isEmpty()) {
+        *error = QStringLiteral("cannot create the lock file %1 beside the audit record%2")
+                     .arg(native(name),
+                          lockFile.error() == QLockFile::PermissionError
+                              ? QStringLiteral(": permission denied")
+                              : QString());
+        return false;
+    }
+    const QDateTime since = QFileInfo(name).lastModified();
+    *error = QStringLiteral("the audit record %1 stayed locked for %2 s by %3%4; remove %5 if "
+                            "that program is no longer running")
+                 .arg(native(path))
+                 .arg(kLockWaitMs / 1000)
+                 .arg(holder,
+                      since.isValid() ? QStringLiteral(", since ") + localTime(since) : QString(),
+                      native(name));
     return false;
 }
 
-// The file's last line, its newline excluded, read from the end of the file only.
-std::optional<QByteArray> lastLine(QFile &file, bool *endsWithNewline)
+// The file's last line, its newline excluded, read from the end of the file only; the line
+// before it too, with before.
+std::optional<QByteArray> lastLine(QFile &file, bool *endsWithNewline, QByteArray *before = nullptr)
 {
     const qint64 size = file.size();
     *endsWithNewline = size == 0;
@@ -86,9 +129,52 @@ std::optional<QByteArray> lastLine(QFile &file, bool *endsWithNewline)
             tail.chop(1);
         }
         const int newline = tail.lastIndexOf('\n');
-        if (newline >= 0 || start == 0)
+        const int previous = newline < 0 ? -1 : tail.lastIndexOf('\n', newline - 1);
+        if ((newline >= 0 && (!before || previous >= 0)) || start == 0) {
+            if (before)
+                *before
+                    = newline < 0 ? QByteArray() : tail.mid(previous + 1, newline - previous - 1);
             return tail.mid(newline + 1);
+        }
     }
+}
+
+bool isWhole(const QByteArray &line, bool endsWithNewline)
+{
+    return endsWithNewline && (line.isEmpty() || QJsonDocument::fromJson(line).isObject());
+}
+
+QString cutMessage(const QString &path, int bytes)
+{
+    return QStringLiteral("the audit record %1 ends in a line cut short (%2 bytes that are no "
+                          "whole line: a write was interrupted); nothing is appended to it until "
+                          "\"tempyra-cli audit repair %1\" has carried that line into the record")
+        .arg(native(path))
+        .arg(bytes);
+}
+
+// One write of every byte, or the file as it was; the cause in error.
+bool writeWhole(QFile &file, const QByteArray &bytes, const QString &path, QString *error)
+{
+    const qint64 size = file.size();
+    qint64 done = 0;
+    // QFile reports a short write without its cause; the next write tells it.
+    while (done < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done == bytes.size() && Files::syncToDisk(file))
+        return true;
+    const QString cause = done == bytes.size()
+        ? QStringLiteral("it could not be flushed to the disk")
+        : writeError(file);
+    // A line that went out in part would cut the record: it is taken back.
+    if (done > 0)
+        file.resize(size);
+    *error = QStringLiteral("cannot write the audit record %1: %2").arg(native(path), cause);
+    return false;
 }
 
 QString lines(int from, int to)
@@ -97,52 +183,85 @@ QString lines(int from, int to)
                       : QStringLiteral("lines %1 to %2").arg(from).arg(to);
 }
 
-// What checking the chain needs of one line.
+// What checking a record needs of one line.
 struct LineFacts
 {
+    enum Signature : char { Unsigned, Good, Bad, Untrusted, Unchecked };
     QByteArray hash;
     QByteArray prev; // empty: the line has none
+    QByteArray signer;
+    QByteArray repairs; // a repair line: the hash of the cut line it carries
     int seq = 0;
     bool valid = false; // a JSON object
-    QJsonObject object;
+    Signature signature = Unsigned;
+    QJsonObject repair; // a repair line: the line itself
 };
 
-// The facts of every line of data. Hashing and parsing take most of the time, line by line
-// independently: the lines are shared out between the processor's cores.
-QVector<LineFacts> lineFacts(const QByteArray &data, bool keepObjects)
+LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
+{
+    LineFacts line;
+    line.hash = Audit::lineHash(text);
+    const QJsonDocument document = QJsonDocument::fromJson(text);
+    line.valid = document.isObject();
+    if (!line.valid)
+        return line;
+    const QJsonObject object = document.object();
+    line.prev = object.value(kPrev).toString().toLatin1();
+    line.seq = object.value(kSeq).toInt();
+    line.signer = object.value(kSigner).toString().toLatin1();
+    if (object.contains(kRepair)) {
+        line.repair = object;
+        line.repairs = object.value(kRepair)
+                           .toObject()
+                           .value(QStringLiteral("sha256"))
+                           .toString()
+                           .toLatin1();
+    }
+    QByteArray body;
+    QByteArray signature;
+    // A line that names its signer but no longer has its signature where the signer put it
+    // was rewritten (a JSON tool that sorts the keys moves it): it does not match.
+    const bool split = Signature::split(text, &body, &signature);
+    if (line.signer.isEmpty())
+        line.signature = LineFacts::Unsigned;
+    else if (!trusted)
+        line.signature = LineFacts::Unchecked;
+    else if (!trusted->contains(line.signer))
+        line.signature = LineFacts::Untrusted;
+    else
+        line.signature = split && Signature::verify(body, signature, trusted->value(line.signer))
+            ? LineFacts::Good
+            : LineFacts::Bad;
+    return line;
+}
+
+// The facts of every line of data. Hashing, parsing and checking signatures take most of the
+// time, line by line independently: the lines are shared out between the processor's cores.
+QVector<LineFacts> lineFacts(const QByteArray &data, const Signature::TrustedKeys *trusted)
 {
     QVector<int> starts {0};
     for (int i = data.indexOf('\n'); i >= 0 && i + 1 < data.size(); i = data.indexOf('\n', i + 1))
         starts.append(i + 1);
     if (data.isEmpty())
         starts.clear();
-    QVector<LineFacts> facts(starts.size());
+    QVector<LineFacts> all(starts.size());
     const auto work = [&](int from, int to) {
         for (int i = from; i < to; ++i) {
             const int end = i + 1 < starts.size()
                 ? starts[i + 1] - 1
                 : (data.endsWith('\n') ? data.size() - 1 : data.size());
-            const QByteArray text
-                = QByteArray::fromRawData(data.constData() + starts[i], end - starts[i]);
-            LineFacts &line = facts[i];
-            line.hash = Audit::lineHash(text);
-            const QJsonDocument document = QJsonDocument::fromJson(text);
-            line.valid = document.isObject();
-            const QJsonObject object = document.object();
-            line.prev = object.value(kPrev).toString().toLatin1();
-            line.seq = object.value(kSeq).toInt();
-            if (keepObjects)
-                line.object = object;
+            all[i] = facts(QByteArray::fromRawData(data.constData() + starts[i], end - starts[i]),
+                           trusted);
         }
     };
     QThreadPool pool;
     const int shares = qMax(1, pool.maxThreadCount());
-    const int size = (facts.size() + shares - 1) / shares;
-    for (int from = size; from < facts.size(); from += size)
-        pool.start([&work, from, size, &facts] { work(from, qMin(from + size, facts.size())); });
-    work(0, qMin(size, facts.size()));
+    const int size = (all.size() + shares - 1) / shares;
+    for (int from = size; from < all.size(); from += size)
+        pool.start([&work, from, size, &all] { work(from, qMin(from + size, all.size())); });
+    work(0, qMin(size, all.size()));
     pool.waitForDone();
-    return facts;
+    return all;
 }
 
 // Why line i (from 0) does not carry the hash of the line before it.
@@ -175,6 +294,30 @@ QString diagnose(int i, const QVector<LineFacts> &facts, int *faultyLine)
     return QStringLiteral("was changed");
 }
 
+void checkHeads(const QVector<LineFacts> &facts, const QList<Audit::Head> &heads,
+                Audit::Verification &check)
+{
+    for (const Audit::Head &head : heads) {
+        Audit::Verification::HeadCheck result {head, false, {}};
+        const auto found
+            = std::find_if(facts.cbegin(), facts.cend(), [&head](const LineFacts &line) {
+                  return line.valid && !line.prev.isEmpty() && line.seq == head.seq;
+              });
+        if (found == facts.cend())
+            result.problem = QStringLiteral("the record holds no line %1 any more: lines were cut "
+                                            "off its end, or it is not the record noted")
+                                 .arg(head.seq);
+        else if (!found->hash.startsWith(head.hash.toLower()))
+            result.problem = QStringLiteral("line %1 (seq %2) is not the line noted: it, or the "
+                                            "record before it, was rewritten")
+                                 .arg(found - facts.cbegin() + 1)
+                                 .arg(head.seq);
+        else
+            result.held = true;
+        check.heads.append(result);
+    }
+}
+
 } // namespace
 
 namespace Audit {
@@ -182,57 +325,52 @@ namespace Audit {
 QString defaultPath()
 {
     // As the system writes paths: C:\Users\...\AppData\Roaming\tempyra-cli\audit.jsonl.
-    return QDir::toNativeSeparators(
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-        + QStringLiteral("/audit.jsonl"));
+    return native(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                  + QStringLiteral("/audit.jsonl"));
 }
 
-bool usable(const QString &path, bool createFolder, QString *error)
+QString defaultKeyPath()
 {
+    return native(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                  + QStringLiteral("/station.key"));
+}
+
+QString Head::text() const
+{
+    return QStringLiteral("%1:%2").arg(seq).arg(QString::fromLatin1(hash));
+}
+
+std::optional<Head> Head::parse(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^([1-9][0-9]{0,9}):([0-9a-fA-F]{%1,64})$").arg(kShortestHeadHash));
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    bool ok = false;
+    const int seq = match.captured(1).toInt(&ok);
+    if (!match.hasMatch() || !ok)
+        return std::nullopt;
+    return Head {seq, match.captured(2).toLatin1().toLower()};
+}
+
+bool usable(const QString &path, bool createFolder, QString *error, bool *cut)
+{
+    if (cut)
+        *cut = false;
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     if (createFolder)
         QDir().mkpath(folder);
     if (!QFileInfo(folder).isDir()) {
         *error = QStringLiteral("the folder %1 of the audit record does not exist")
-                     .arg(QDir::toNativeSeparators(folder));
+                     .arg(native(folder));
         return false;
     }
-    if (info.isDir()) {
-        *error
-            = QStringLiteral("the audit record %1 is a folder").arg(QDir::toNativeSeparators(path));
+    // A device, a pipe or a folder would take lines that are never kept, or none at all.
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("the audit record %1 is not a regular file%2")
+                     .arg(native(path), info.isDir() ? QStringLiteral(" but a folder") : QString());
         return false;
     }
-    QFile file(path);
-    QLockFile lockFile(path + QStringLiteral(".lock"));
-    return openForAppending(file, error) && lock(lockFile, path, error);
-}
-
-QByteArray lineHash(const QByteArray &line)
-{
-    return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
-}
-
-QByteArray chainedLine(QJsonObject record, const QByteArray &previous)
-{
-    const QJsonObject last = QJsonDocument::fromJson(previous).object();
-    record[kSeq] = last.value(kSeq).toInt() + 1;
-    record[kPrev] = QString::fromLatin1(previous.isEmpty() ? firstPrev() : lineHash(previous));
-    return QJsonDocument(record).toJson(QJsonDocument::Compact);
-}
-
-bool append(const QString &path, QList<QJsonObject> &records, const QString &operatorName,
-            QString *error)
-{
-    const QString user = Account::userName();
-    for (QJsonObject &record : records) {
-        record[QStringLiteral("time")]
-            = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        record[QStringLiteral("host")] = Account::hostName();
-        record[QStringLiteral("user")] = user;
-        record[QStringLiteral("operator")] = operatorName.isEmpty() ? user : operatorName;
-    }
-
     QLockFile lockFile(path + QStringLiteral(".lock"));
     if (!lock(lockFile, path, error))
         return false;
@@ -240,83 +378,255 @@ bool append(const QString &path, QList<QJsonObject> &records, const QString &ope
     if (!openForAppending(file, error))
         return false;
     bool endsWithNewline = true;
-    std::optional<QByteArray> previous
-        = file.isSequential() ? QByteArray() : lastLine(file, &endsWithNewline);
-    if (!previous) {
+    const std::optional<QByteArray> last = lastLine(file, &endsWithNewline);
+    if (!last) {
         *error = QStringLiteral("cannot read the end of the audit record %1: %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+                     .arg(native(path), file.errorString());
         return false;
     }
-    // A line cut short (a computer that went down while writing it) stays as it is, to be
-    // reported by a check; the new line starts on a line of its own.
-    QByteArray start = endsWithNewline ? QByteArray() : QByteArray("\n");
-    for (const QJsonObject &record : qAsConst(records)) {
-        previous = chainedLine(record, *previous);
-        const QByteArray line = start + *previous + '\n';
-        start.clear();
-        if (file.write(line) != line.size()) {
-            *error = QStringLiteral("cannot write the audit record to %1: %2")
-                         .arg(QDir::toNativeSeparators(path), file.errorString());
-            return false;
-        }
+    if (isWhole(*last, endsWithNewline))
+        return true;
+    if (cut)
+        *cut = true;
+    *error = cutMessage(path, last->size());
+    return false;
+}
+
+void stamp(QJsonObject &record, const QString &operatorName)
+{
+    static const QString user = Account::userName();
+    static const QString host = Account::hostName();
+    record[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    record[QStringLiteral("host")] = host;
+    record[QStringLiteral("user")] = user;
+    record[QStringLiteral("operator")] = operatorName.isEmpty() ? user : operatorName;
+}
+
+QByteArray lineHash(const QByteArray &line)
+{
+    return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const StationKey *key)
+{
+    const QJsonObject last = QJsonDocument::fromJson(previous).object();
+    record[kSeq] = last.value(kSeq).toInt() + 1;
+    record[kPrev] = QString::fromLatin1(previous.isEmpty() ? firstPrev() : lineHash(previous));
+    if (key)
+        record[kSigner] = QString::fromLatin1(key->fingerprint());
+    const QByteArray body = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    return key ? key->signLine(body) : body;
+}
+
+bool append(const QString &path, const QList<QJsonObject> &records, const StationKey *key,
+            QString *error, Head *head)
+{
+    QLockFile lockFile(path + QStringLiteral(".lock"));
+    if (!lock(lockFile, path, error))
+        return false;
+    QFile file(path);
+    if (!openForAppending(file, error))
+        return false;
+    bool endsWithNewline = true;
+    std::optional<QByteArray> previous = lastLine(file, &endsWithNewline);
+    if (!previous) {
+        *error = QStringLiteral("cannot read the end of the audit record %1: %2")
+                     .arg(native(path), file.errorString());
+        return false;
     }
+    if (!isWhole(*previous, endsWithNewline)) {
+        *error = cutMessage(path, previous->size());
+        return false;
+    }
+    QByteArray bytes;
+    for (const QJsonObject &record : records) {
+        previous = chainedLine(record, *previous, key);
+        bytes += *previous + '\n';
+    }
+    if (!writeWhole(file, bytes, path, error))
+        return false;
+    if (head)
+        *head = {QJsonDocument::fromJson(*previous).object().value(kSeq).toInt(),
+                 lineHash(*previous)};
     return true;
 }
 
-Verification verify(const QByteArray &data, QList<QJsonObject> *lines)
+std::optional<Head> currentHead(const QString &path, QString *error)
 {
-    const QVector<LineFacts> facts = lineFacts(data, lines != nullptr);
-    Verification check;
-    check.lines = facts.size();
-    check.lastHash = facts.isEmpty() ? firstPrev() : facts.last().hash;
-    if (lines)
-        for (const LineFacts &line : facts)
-            if (line.valid)
-                lines->append(line.object);
+    QFile file(path);
+    if (!file.exists())
+        return Head {0, firstPrev()};
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
+        return std::nullopt;
+    }
+    bool endsWithNewline = true;
+    const std::optional<QByteArray> last = lastLine(file, &endsWithNewline);
+    if (!last) {
+        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
+        return std::nullopt;
+    }
+    const QJsonObject object = QJsonDocument::fromJson(*last).object();
+    return Head {object.contains(kPrev) ? object.value(kSeq).toInt() : 0, lineHash(*last)};
+}
 
+bool repair(const QString &path, const StationKey *key, const QString &operatorName, bool *repaired,
+            QString *error, Head *head)
+{
+    *repaired = false;
+    QLockFile lockFile(path + QStringLiteral(".lock"));
+    if (!lock(lockFile, path, error))
+        return false;
+    QFile file(path);
+    if (!openForAppending(file, error))
+        return false;
+    bool endsWithNewline = true;
+    QByteArray before;
+    const std::optional<QByteArray> cut = lastLine(file, &endsWithNewline, &before);
+    if (!cut) {
+        *error = QStringLiteral("cannot read the end of the audit record %1: %2")
+                     .arg(native(path), file.errorString());
+        return false;
+    }
+    if (isWhole(*cut, endsWithNewline))
+        return true;
+    // The line number of the cut line, for people: the newlines before it, plus one.
+    if (!file.seek(0)) {
+        *error = file.errorString();
+        return false;
+    }
+    int lineNumber = 1;
+    while (!file.atEnd())
+        lineNumber += file.read(1 << 20).count('\n');
+    lineNumber -= endsWithNewline ? 1 : 0;
+    QJsonObject record {
+        {kRepair,
+         QJsonObject {{QStringLiteral("line"), lineNumber},
+                      {QStringLiteral("bytes"), cut->size()},
+                      {QStringLiteral("sha256"), QString::fromLatin1(lineHash(*cut))},
+                      {QStringLiteral("fragment"), QString::fromLatin1(cut->toBase64())}}}};
+    stamp(record, operatorName);
+    const QByteArray line = chainedLine(record, before, key);
+    if (!writeWhole(file, (endsWithNewline ? QByteArray() : QByteArray("\n")) + line + '\n', path,
+                    error))
+        return false;
+    *repaired = true;
+    if (head)
+        *head = {QJsonDocument::fromJson(line).object().value(kSeq).toInt(), lineHash(line)};
+    return true;
+}
+
+bool Verification::passed() const
+{
+    if (result != Whole || badSignatures > 0)
+        return false;
+    for (const HeadCheck &check : heads)
+        if (!check.held)
+            return false;
+    if (trustChecked)
+        for (const Signers &run : signers)
+            if (!run.trusted)
+                return false;
+    return true;
+}
+
+namespace {
+
+// Walks the chain from the first line; carried marks the lines cut short that a repair line
+// carries.
+void walkChain(const QVector<LineFacts> &facts, bool endsWithNewline, Verification &check,
+               QVector<bool> &carried)
+{
+    // The line the next one chains to: a line cut short and carried by a repair line is left
+    // out of the chain.
+    int previous = -1;
     bool chained = false;
     for (int i = 0; i < facts.size(); ++i) {
+        const LineFacts &line = facts[i];
         check.line = i + 1;
         check.result = Verification::Broken;
-        if (!facts[i].valid) {
-            check.problem = i + 1 == facts.size() && !data.endsWith('\n')
-                ? QStringLiteral("is cut short (not valid JSON)")
-                : QStringLiteral("is not valid JSON");
-            return check;
+        const QByteArray expected = previous < 0 ? firstPrev() : facts[previous].hash;
+        if (!line.valid) {
+            const LineFacts *next = i + 1 < facts.size() ? &facts[i + 1] : nullptr;
+            if (next && next->valid && next->repairs == line.hash && next->prev == expected) {
+                const QJsonObject repair = next->repair.value(kRepair).toObject();
+                check.repairs.append(
+                    {i + 1, i + 2, repair.value(QStringLiteral("bytes")).toInt(), next->repair});
+                carried[i] = true;
+                continue;
+            }
+            check.problem = next || endsWithNewline
+                ? QStringLiteral("is not valid JSON")
+                : QStringLiteral("is cut short (not valid JSON): a write was interrupted; "
+                                 "\"tempyra-cli audit repair\" carries it into the record");
+            return;
         }
-        if (facts[i].prev.isEmpty() && chained) {
+        if (line.prev.isEmpty() && chained) {
             check.problem = QStringLiteral("has no \"prev\": it was inserted, or changed");
-            return check;
+            return;
         }
-        if (facts[i].prev != (i == 0 ? firstPrev() : facts[i - 1].hash)
-            && !facts[i].prev.isEmpty()) {
+        if (!line.prev.isEmpty() && line.prev != expected) {
             check.problem = diagnose(i, facts, &check.line);
-            return check;
+            return;
         }
-        chained = chained || !facts[i].prev.isEmpty();
+        chained = chained || !line.prev.isEmpty();
         check.unchained += chained ? 0 : 1;
+        previous = i;
     }
     check.line = 0;
     check.result = chained || facts.isEmpty() ? Verification::Whole : Verification::Unchained;
+}
+
+} // namespace
+
+Verification verify(const QByteArray &data, const Checks &checks)
+{
+    const QVector<LineFacts> facts = lineFacts(data, checks.trusted);
+    Verification check;
+    check.lines = facts.size();
+    check.trustChecked = checks.trusted != nullptr;
+    if (!facts.isEmpty() && !facts.last().prev.isEmpty())
+        check.head = {facts.last().seq, facts.last().hash};
+    QVector<bool> carried(facts.size());
+    walkChain(facts, data.endsWith('\n'), check, carried);
+    checkHeads(facts, checks.heads, check);
+
+    // Runs of lines by signer; a line cut short goes with the run around it, as the repair
+    // line that carries it is signed.
+    for (int i = 0; i < facts.size(); ++i) {
+        const LineFacts &line = facts[i];
+        if (line.signature == LineFacts::Bad && check.badSignatures++ == 0)
+            check.badSignature = i + 1;
+        const QByteArray signer
+            = line.signature == LineFacts::Unsigned ? QByteArray() : line.signer;
+        const bool trusted = line.signature == LineFacts::Good || line.signature == LineFacts::Bad;
+        if (!carried[i]
+            && (check.signers.isEmpty() || check.signers.last().signer != signer
+                || check.signers.last().trusted != trusted))
+            check.signers.append({i + 1, i + 1, signer, trusted});
+        if (!check.signers.isEmpty())
+            check.signers.last().last = i + 1;
+    }
     return check;
 }
 
-std::optional<Verification> verifyFile(const QString &path, QString *error,
-                                       QList<QJsonObject> *lines)
+std::optional<Verification> verifyFile(const QString &path, const Checks &checks, QString *error,
+                                       QByteArray *data)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
         return std::nullopt;
     }
-    const QByteArray data = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
         return std::nullopt;
     }
-    return verify(data, lines);
+    const Verification check = verify(bytes, checks);
+    if (data)
+        *data = std::move(bytes);
+    return check;
 }
 
 } // namespace Audit

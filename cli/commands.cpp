@@ -380,6 +380,7 @@ bool Commands::writeDone(const LoggerLink &link, const Target &target, int attem
     const QJsonObject outcome = writeOutcome(link, m_options.config, m_options.verify);
     for (auto it = outcome.begin(); it != outcome.end(); ++it)
         record.insert(it.key(), it.value());
+    Audit::stamp(record, m_options.operatorName);
     const Session::Outcome result
         = Session::outcome(outcome.value(QStringLiteral("outcome")).toString());
     const bool again = (result == Session::Failed || result == Session::Mismatched)
@@ -420,7 +421,7 @@ void Commands::recordAttempts()
     if (m_unrecorded.isEmpty())
         return;
     QString error;
-    if (!Audit::append(m_options.auditPath, m_unrecorded, m_options.operatorName, &error)) {
+    if (!Audit::append(m_options.auditPath, m_unrecorded, m_options.key.get(), &error)) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         m_exitCode = kExitFailed;
     }

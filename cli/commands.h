@@ -12,9 +12,11 @@
 #include <QTextStream>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class LoggerLink;
+class StationKey;
 class QTimer;
 
 /// Results go to standard output, progress and diagnostics to standard error.
@@ -39,6 +41,7 @@ struct WriteOptions
     LoggerConfig config;
     bool verify = true;
     QString auditPath;
+    std::shared_ptr<const StationKey> key; // none: the lines are not signed
     QString operatorName; // empty: the account's user
     int retries = 1; // further attempts after a failed one, on the same plug-in
     int settleMs = 0; // pause between the write and the read-back

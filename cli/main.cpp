@@ -23,6 +23,7 @@ const QString kWrite = QStringLiteral("write");
 const QString kProvision = QStringLiteral("provision");
 const QString kAudit = QStringLiteral("audit");
 const QString kReport = QStringLiteral("report");
+const QString kKey = QStringLiteral("key");
 
 // Bounds of the numbers given to options: a sanity check, not a rule of the logger.
 constexpr int kMostRetries = 20;
@@ -78,13 +79,25 @@ QString verbDescription(const QString &verb)
                               "lets the writes in progress finish (a second one ends at once), "
                               "or with --expect until every listed logger is verified.");
     if (verb == kAudit)
-        return QStringLiteral("audit verify FILE: checks that no line of the audit record was "
-                              "changed, removed, inserted or reordered. Exit status 0 when its "
-                              "chain is whole, 1 naming the first line at fault (or a record "
-                              "written before lines were chained), 2 when it cannot be read.");
-    return QStringLiteral("A printable page (HTML, self-contained) of the audit record's writes: "
-                          "the period, stations, operators, profiles, whether the chain is "
-                          "whole, the counts, and one row per write.");
+        return QStringLiteral(
+            "audit verify FILE: checks that no line of the audit record was changed, removed, "
+            "inserted or reordered, and with --trust that every line is signed by a trusted "
+            "station key, so that no one without the key rewrote it; with --head, that it still "
+            "holds a line noted earlier, so that no line before it was rewritten and none cut "
+            "off. Exit status 0 when every check holds, 1 naming what does not, 2 when the record "
+            "or a key cannot be read.\naudit repair FILE: carries a last line cut short (a "
+            "write that was interrupted) into the record with a line of its own, so that "
+            "stations can append to it again.");
+    if (verb == kKey)
+        return QStringLiteral(
+            "key new: makes this station's key, which signs every audit line it appends; the "
+            "secret half stays in a file only this account can read, the public half is printed "
+            "for whoever checks the record.\nkey show: prints the public key again, in the form "
+            "that \"audit verify --trust\" reads (tempyra-cli key show > station.pub).");
+    return QStringLiteral("A printable page (HTML, self-contained) of the audit record: its "
+                          "loggers with each one's final outcome, the attempts, the period, "
+                          "stations, operators, profiles, whether the chain is whole and who "
+                          "signed it, with the record's head on every page.");
 }
 
 // A whole number option within [0, most].
@@ -101,6 +114,20 @@ std::optional<int> number(const QCommandLineParser &parser, const QString &name,
     return std::nullopt;
 }
 
+// The identifiers of an --expect file.
+std::optional<QStringList> expectedList(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("--expect %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const std::optional<QStringList> expected = Session::parseExpected(file.readAll(), error);
+    if (!expected)
+        *error = QStringLiteral("--expect %1: %2").arg(path, *error);
+    return expected;
+}
+
 void addWriteOptions(QCommandLineParser &parser, const QString &verb)
 {
     parser.addPositionalArgument(QStringLiteral("PROFILE"),
@@ -114,6 +141,10 @@ void addWriteOptions(QCommandLineParser &parser, const QString &verb)
          {QStringLiteral("log"),
           QStringLiteral("Audit record file (default ") + Audit::defaultPath()
               + QStringLiteral("); its folder must exist."),
+          QStringLiteral("FILE")},
+         {QStringLiteral("key"),
+          QStringLiteral("The station key that signs the audit lines (default ")
+              + Audit::defaultKeyPath() + QStringLiteral(", when it exists)."),
           QStringLiteral("FILE")},
          {QStringLiteral("operator"),
           QStringLiteral("The person recorded with each write (default: the account's user)."),
@@ -164,17 +195,10 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
     }
 
     if (parser.isSet(QStringLiteral("expect"))) {
-        const QString path = parser.value(QStringLiteral("expect"));
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("--expect %1: %2").arg(path, file.errorString());
+        const std::optional<QStringList> expected
+            = expectedList(parser.value(QStringLiteral("expect")), error);
+        if (!expected)
             return std::nullopt;
-        }
-        const std::optional<QStringList> expected = Session::parseExpected(file.readAll(), error);
-        if (!expected) {
-            *error = QStringLiteral("--expect %1: %2").arg(path, *error);
-            return std::nullopt;
-        }
         options.expected = *expected;
     }
 
@@ -186,6 +210,8 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
         return std::nullopt;
     }
     if (!Audit::usable(options.auditPath, defaultLog, error))
+        return std::nullopt;
+    if (!stationKey(parser.value(QStringLiteral("key")), &options.key, error))
         return std::nullopt;
     return options;
 }
@@ -208,13 +234,14 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, read, write, provision, audit or report; "
+                                 QStringLiteral("list, read, write, provision, audit, report or "
+                                                "key; "
                                                 "\"tempyra-cli COMMAND --help\" tells more."),
                                  QStringLiteral("command"));
     // The first pass only finds the command; its options are known once it is.
     parser.parse(QCoreApplication::arguments());
     const QString verb = parser.positionalArguments().value(0);
-    if (!QStringList {kList, kRead, kWrite, kProvision, kAudit, kReport}.contains(verb)) {
+    if (!QStringList {kList, kRead, kWrite, kProvision, kAudit, kReport, kKey}.contains(verb)) {
         if (parser.isSet(QStringLiteral("version")))
             return printVersion();
         if (parser.isSet(QStringLiteral("help")))
@@ -229,12 +256,44 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(verb, QStringLiteral("The command."), verb);
     if (writes)
         addWriteOptions(parser, verb);
+    const QCommandLineOption trust(
+        QStringLiteral("trust"),
+        QStringLiteral("A station's public key file (as \"tempyra-cli key show\" prints it), or a "
+                       "folder of *.pub key files, whose signatures are trusted (repeatable)."),
+        QStringLiteral("KEYS"));
     if (verb == kAudit) {
-        parser.addPositionalArgument(QStringLiteral("verify"), QStringLiteral("The check."));
+        parser.addPositionalArgument(QStringLiteral("verify|repair"), QStringLiteral("The work."));
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The audit record."));
+        parser.addOptions(
+            {trust,
+             {QStringLiteral("head"),
+              QStringLiteral("verify: a head noted earlier, SEQ:HASH as write and provision print "
+                             "it (at least %1 digits of the hash; repeatable).")
+                  .arg(Audit::kShortestHeadHash),
+              QStringLiteral("SEQ:HASH")},
+             {QStringLiteral("key"),
+              QStringLiteral("repair: the station key that signs the repair line (default ")
+                  + Audit::defaultKeyPath() + QStringLiteral(", when it exists)."),
+              QStringLiteral("FILE")},
+             {QStringLiteral("operator"),
+              QStringLiteral("repair: the person recorded with the repair (default: the "
+                             "account's user)."),
+              QStringLiteral("NAME")}});
+    }
+    if (verb == kKey) {
+        parser.addPositionalArgument(QStringLiteral("new|show"), QStringLiteral("The work."));
+        parser.addOption({QStringLiteral("key"),
+                          QStringLiteral("The station key's file (default ")
+                              + Audit::defaultKeyPath() + QStringLiteral(")."),
+                          QStringLiteral("FILE")});
     }
     if (verb == kReport) {
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The audit record."));
+        parser.addOption(trust);
+        parser.addOption({QStringLiteral("expect"),
+                          QStringLiteral("The shipment's list of device identifiers, one a line: "
+                                         "the report tells which were verified."),
+                          QStringLiteral("FILE")});
         parser.addOptions(
             {{QStringLiteral("since"),
               QStringLiteral("Writes from this time on: 2026-12-06, \"2026-12-06 14:30\" (local "
@@ -258,7 +317,7 @@ int main(int argc, char *argv[])
     if (verb == kWrite)
         parser.addOption(
             {QStringLiteral("no-verify"), QStringLiteral("Do not read the configuration back.")});
-    if (verb != kReport)
+    if (verb != kReport && verb != kKey)
         parser.addOption({QStringLiteral("json"),
                           QStringLiteral("Results as one JSON document on standard output.")});
 
@@ -269,15 +328,49 @@ int main(int argc, char *argv[])
     const QStringList arguments = parser.positionalArguments().mid(1);
     const bool json = parser.optionNames().contains(QStringLiteral("json"));
 
+    if (verb == kKey) {
+        if (arguments.size() != 1
+            || !QStringList {QStringLiteral("new"), QStringLiteral("show")}.contains(
+                arguments.first()))
+            return usageError(QStringLiteral("key takes: new, or show"));
+        const QString path = parser.value(QStringLiteral("key"));
+        return arguments.first() == QLatin1String("new") ? newKey(path) : showKey(path);
+    }
     if (verb == kAudit) {
-        if (arguments.size() != 2 || arguments.first() != QLatin1String("verify"))
-            return usageError(QStringLiteral("audit takes: verify FILE"));
-        return verifyRecord(arguments.last(), json);
+        const QString work = arguments.value(0);
+        if (arguments.size() != 2
+            || (work != QLatin1String("verify") && work != QLatin1String("repair")))
+            return usageError(QStringLiteral("audit takes: verify FILE, or repair FILE"));
+        if (work == QLatin1String("repair"))
+            return repairRecord(arguments.last(), parser.value(QStringLiteral("key")),
+                                parser.value(QStringLiteral("operator")).trimmed());
+        QList<Audit::Head> heads;
+        for (const QString &text : parser.values(QStringLiteral("head"))) {
+            const std::optional<Audit::Head> head = Audit::Head::parse(text);
+            if (!head)
+                return usageError(QStringLiteral("--head: %1 is no head; write SEQ:HASH, as write "
+                                                 "and provision print it, with at least %2 "
+                                                 "digits of the hash")
+                                      .arg(Profile::shortText(text))
+                                      .arg(Audit::kShortestHeadHash));
+            heads.append(*head);
+        }
+        return verifyRecord(arguments.last(), parser.values(trust), heads, json);
     }
     if (verb == kReport) {
         if (arguments.size() != 1)
             return usageError(QStringLiteral("report takes one FILE"));
-        Report::Period period;
+        Report::Options options;
+        options.trust = parser.values(trust);
+        if (parser.isSet(QStringLiteral("expect"))) {
+            QString error;
+            const std::optional<QStringList> expected
+                = expectedList(parser.value(QStringLiteral("expect")), &error);
+            if (!expected)
+                return usageError(error);
+            options.expected = *expected;
+        }
+        Report::Period &period = options.period;
         for (const QString &name : {QStringLiteral("since"), QStringLiteral("until")}) {
             if (!parser.isSet(name))
                 continue;
@@ -289,7 +382,7 @@ int main(int argc, char *argv[])
                                       .arg(name, Profile::shortText(parser.value(name))));
             (name == QLatin1String("since") ? period.since : period.until) = *time;
         }
-        return writeReport(arguments.first(), period, parser.value(QStringLiteral("output")));
+        return writeReport(arguments.first(), options, parser.value(QStringLiteral("output")));
     }
 
     if (arguments.size() != (writes ? 1 : 0))

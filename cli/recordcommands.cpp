@@ -1,18 +1,34 @@
 #include "recordcommands.h"
 
+#include "account.h"
 #include "audit.h"
 #include "commands.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QSaveFile>
 
 namespace {
 
 const char *const kResults[] = {"whole", "broken", "unchained"};
 
-QString verdict(const Audit::Verification &check)
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString lines(int from, int to)
+{
+    return from == to ? QStringLiteral("line %1").arg(from)
+                      : QStringLiteral("lines %1 to %2").arg(from).arg(to);
+}
+
+QString chainVerdict(const Audit::Verification &check)
 {
     switch (check.result) {
     case Audit::Verification::Whole:
@@ -33,46 +49,270 @@ QString verdict(const Audit::Verification &check)
     return QStringLiteral("line %1 %2").arg(check.line).arg(check.problem);
 }
 
+QString repairText(const Audit::Verification::Repair &repair)
+{
+    const QJsonObject &by = repair.by;
+    const QDateTime time
+        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    return QStringLiteral("line %1 was cut short (%2 bytes); line %3 carries it, appended on %4 "
+                          "UTC by %5 (operator %6) on %7")
+        .arg(repair.cutLine)
+        .arg(repair.bytes)
+        .arg(repair.repairLine)
+        .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+             by.value(QStringLiteral("user")).toString(),
+             by.value(QStringLiteral("operator")).toString(),
+             by.value(QStringLiteral("host")).toString());
+}
+
+// What the signatures came to, one sentence each.
+QStringList signatureTexts(const Audit::Verification &check)
+{
+    QStringList texts;
+    QStringList named;
+    QStringList untrusted;
+    QStringList unsignedRuns;
+    for (const Audit::Verification::Signers &run : check.signers) {
+        const QString where = lines(run.first, run.last);
+        if (run.signer.isEmpty())
+            unsignedRuns.append(where);
+        else if (check.trustChecked && !run.trusted)
+            untrusted.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+        else
+            named.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+    }
+    if (!check.trustChecked) {
+        QString text = QStringLiteral("no signature was checked against a trusted key (give the "
+                                      "station's public key with --trust)");
+        if (!named.isEmpty())
+            text += QStringLiteral("; signers named: ") + named.join(QLatin1String(", "));
+        if (!unsignedRuns.isEmpty())
+            text += QStringLiteral("; unsigned: ") + unsignedRuns.join(QLatin1String(", "));
+        return {text};
+    }
+    if (check.badSignatures > 0)
+        texts.append(
+            QStringLiteral("line %1 does not match its signature: it was changed after "
+                           "it was signed%2")
+                .arg(check.badSignature)
+                .arg(
+                    check.badSignatures > 1
+                        ? QStringLiteral(" (%1 lines in all do not match)").arg(check.badSignatures)
+                        : QString()));
+    if (!untrusted.isEmpty())
+        texts.append(QStringLiteral("signed by a key not trusted: ")
+                     + untrusted.join(QLatin1String(", ")));
+    if (!unsignedRuns.isEmpty())
+        texts.append(QStringLiteral("unsigned: ") + unsignedRuns.join(QLatin1String(", ")));
+    if (texts.isEmpty() && !named.isEmpty())
+        texts.append(QStringLiteral("every line is signed by a trusted key: ")
+                     + named.join(QLatin1String(", ")));
+    return texts;
+}
+
+QJsonObject verificationJson(const QString &path, const Audit::Verification &check)
+{
+    QJsonObject result {{QStringLiteral("record"), path},
+                        {QStringLiteral("verified"), check.passed()},
+                        {QStringLiteral("result"), QLatin1String(kResults[check.result])},
+                        {QStringLiteral("lines"), check.lines},
+                        {QStringLiteral("unchained"), check.unchained}};
+    if (check.head.seq > 0)
+        result.insert(QStringLiteral("head"), check.head.text());
+    if (check.result == Audit::Verification::Broken) {
+        result.insert(QStringLiteral("line"), check.line);
+        result.insert(QStringLiteral("problem"), check.problem);
+    }
+    QJsonArray signers;
+    for (const Audit::Verification::Signers &run : check.signers)
+        signers.append(QJsonObject {{QStringLiteral("first"), run.first},
+                                    {QStringLiteral("last"), run.last},
+                                    {QStringLiteral("signer"), QLatin1String(run.signer)},
+                                    {QStringLiteral("trusted"), run.trusted}});
+    QJsonObject signatures {{QStringLiteral("checked"), check.trustChecked},
+                            {QStringLiteral("signers"), signers}};
+    if (check.badSignatures > 0) {
+        signatures.insert(QStringLiteral("firstMismatch"), check.badSignature);
+        signatures.insert(QStringLiteral("mismatches"), check.badSignatures);
+    }
+    result.insert(QStringLiteral("signatures"), signatures);
+    QJsonArray repairs;
+    for (const Audit::Verification::Repair &repair : check.repairs) {
+        QJsonObject entry {{QStringLiteral("cutLine"), repair.cutLine},
+                           {QStringLiteral("repairLine"), repair.repairLine},
+                           {QStringLiteral("bytes"), repair.bytes}};
+        for (const char *key : {"time", "host", "user", "operator"})
+            entry.insert(QLatin1String(key), repair.by.value(QLatin1String(key)));
+        repairs.append(entry);
+    }
+    result.insert(QStringLiteral("repairs"), repairs);
+    QJsonArray heads;
+    for (const Audit::Verification::HeadCheck &head : check.heads) {
+        QJsonObject entry {{QStringLiteral("head"), head.head.text()},
+                           {QStringLiteral("held"), head.held}};
+        if (!head.held)
+            entry.insert(QStringLiteral("problem"), head.problem);
+        heads.append(entry);
+    }
+    result.insert(QStringLiteral("heads"), heads);
+    return result;
+}
+
 } // namespace
 
-int verifyRecord(const QString &path, bool json)
+int verifyRecord(const QString &path, const QStringList &trust, const QList<Audit::Head> &heads,
+                 bool json)
 {
     QString error;
-    const std::optional<Audit::Verification> check = Audit::verifyFile(path, &error);
+    std::optional<Signature::TrustedKeys> trusted;
+    if (!trust.isEmpty() && !(trusted = Signature::readTrusted(trust, &error))) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return kExitUsage;
+    }
+    const std::optional<Audit::Verification> check
+        = Audit::verifyFile(path, {trusted ? &*trusted : nullptr, heads}, &error);
     if (!check) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
     if (json) {
-        QJsonObject result {{QStringLiteral("record"), path},
-                            {QStringLiteral("result"), QLatin1String(kResults[check->result])},
-                            {QStringLiteral("lines"), check->lines},
-                            {QStringLiteral("unchained"), check->unchained},
-                            {QStringLiteral("lastHash"), QString::fromLatin1(check->lastHash)}};
-        if (check->result == Audit::Verification::Broken) {
-            result.insert(QStringLiteral("line"), check->line);
-            result.insert(QStringLiteral("problem"), check->problem);
-        }
-        standardOutput() << QJsonDocument(result).toJson() << Qt::flush;
+        standardOutput() << QJsonDocument(verificationJson(path, *check)).toJson() << Qt::flush;
     } else {
-        standardOutput() << path << ": " << verdict(*check) << Qt::endl;
-        if (check->result == Audit::Verification::Whole)
-            standardOutput() << "last line's hash: " << check->lastHash << Qt::endl;
+        QStringList texts {chainVerdict(*check)};
+        for (const Audit::Verification::Repair &repair : check->repairs)
+            texts.append(repairText(repair));
+        texts.append(signatureTexts(*check));
+        for (const Audit::Verification::HeadCheck &head : check->heads)
+            texts.append(
+                QStringLiteral("head %1 noted: %2")
+                    .arg(head.head.text(), head.held ? QStringLiteral("held") : head.problem));
+        if (check->head.seq > 0)
+            texts.append(QStringLiteral("head %1").arg(check->head.text()));
+        for (const QString &text : qAsConst(texts))
+            standardOutput() << path << ": " << text << Qt::endl;
     }
-    return check->result == Audit::Verification::Whole ? kExitDone : kExitFailed;
+    return check->passed() ? kExitDone : kExitFailed;
 }
 
-int writeReport(const QString &path, const Report::Period &period, const QString &output)
+bool stationKey(const QString &keyPath, std::shared_ptr<const StationKey> *key, QString *error)
+{
+    const QString path = keyPath.isEmpty() ? Audit::defaultKeyPath() : keyPath;
+    key->reset();
+    if (keyPath.isEmpty() && !QFileInfo::exists(path))
+        return true;
+    std::optional<StationKey> loaded = StationKey::load(path, error);
+    if (loaded)
+        *key = std::make_shared<const StationKey>(std::move(*loaded));
+    return loaded.has_value();
+}
+
+QString unsignedWarning()
+{
+    return QStringLiteral("no station key (\"tempyra-cli key new\" makes one): the audit lines "
+                          "of this run are unsigned, and anyone who can edit the record can "
+                          "rewrite them unnoticed");
+}
+
+int repairRecord(const QString &path, const QString &keyPath, const QString &operatorName)
 {
     QString error;
-    QList<QJsonObject> lines;
-    const std::optional<Audit::Verification> check = Audit::verifyFile(path, &error, &lines);
+    std::shared_ptr<const StationKey> key;
+    if (!stationKey(keyPath, &key, &error)) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return kExitUsage;
+    }
+    bool repaired = false;
+    Audit::Head head;
+    if (!QFileInfo(path).isFile()
+        || !Audit::repair(path, key.get(), operatorName, &repaired, &error, &head)) {
+        standardError() << "tempyra-cli: "
+                        << (error.isEmpty()
+                                ? QStringLiteral("%1 is no audit record").arg(native(path))
+                                : error)
+                        << Qt::endl;
+        return kExitUsage;
+    }
+    if (!repaired) {
+        standardError() << "tempyra-cli: " << native(path)
+                        << ": its last line is whole; nothing to repair" << Qt::endl;
+        return kExitDone;
+    }
+    if (!key)
+        standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
+    standardError() << "tempyra-cli: " << native(path)
+                    << ": the line cut short is carried by a new line, and the record goes on"
+                    << Qt::endl
+                    << "tempyra-cli: head " << head.text() << Qt::endl;
+    return kExitDone;
+}
+
+int newKey(const QString &keyPath)
+{
+    const QString path = keyPath.isEmpty() ? Audit::defaultKeyPath() : keyPath;
+    if (QFileInfo::exists(path)) {
+        standardError() << "tempyra-cli: the station key " << native(path)
+                        << " exists already; a new one would have to be trusted anew by whoever "
+                           "checks the record. Remove it first if that is what you mean."
+                        << Qt::endl;
+        return kExitUsage;
+    }
+    if (keyPath.isEmpty())
+        QDir().mkpath(QFileInfo(path).absolutePath());
+    QString error;
+    const QString comment
+        = QStringLiteral("made by %1 on %2 on %3")
+              .arg(Account::userName(), Account::hostName(),
+                   QLocale::c().toString(QDate::currentDate(), QStringLiteral("yyyy-MM-dd")));
+    const std::optional<StationKey> key = StationKey::create(path, comment, &error);
+    if (!key) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return kExitUsage;
+    }
+    standardOutput() << key->publicKeyFile() << Qt::flush;
+    standardError() << "tempyra-cli: made the station key " << key->fingerprint() << " in "
+                    << native(path)
+                    << ", readable by this account only. Give the public key above to whoever "
+                       "checks the record (\"tempyra-cli key show > station.pub\" writes it to a "
+                       "file); keep the key itself here."
+                    << Qt::endl;
+    return kExitDone;
+}
+
+int showKey(const QString &keyPath)
+{
+    const QString path = keyPath.isEmpty() ? Audit::defaultKeyPath() : keyPath;
+    if (!QFileInfo::exists(path)) {
+        standardError() << "tempyra-cli: no station key at " << native(path)
+                        << " (\"tempyra-cli key new\" makes one)" << Qt::endl;
+        return kExitUsage;
+    }
+    QString error;
+    const std::optional<StationKey> key = StationKey::load(path, &error);
+    if (!key) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return kExitUsage;
+    }
+    standardOutput() << key->publicKeyFile() << Qt::flush;
+    return kExitDone;
+}
+
+int writeReport(const QString &path, const Report::Options &options, const QString &output)
+{
+    QString error;
+    std::optional<Signature::TrustedKeys> trusted;
+    if (!options.trust.isEmpty() && !(trusted = Signature::readTrusted(options.trust, &error))) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return kExitUsage;
+    }
+    QByteArray data;
+    const std::optional<Audit::Verification> check
+        = Audit::verifyFile(path, {trusted ? &*trusted : nullptr, {}}, &error, &data);
     if (!check) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
     const QByteArray page
-        = Report::html(lines, *check, path, period, QDateTime::currentDateTime()).toUtf8();
+        = Report::html(data, *check, path, options, QDateTime::currentDateTime()).toUtf8();
     if (output.isEmpty()) {
         // The page's bytes as they are, UTF-8 whatever the locale's encoding.
         standardOutput().flush();
@@ -90,8 +330,8 @@ int writeReport(const QString &path, const Report::Period &period, const QString
             return kExitUsage;
         }
     }
-    if (check->result == Audit::Verification::Whole)
+    if (check->passed())
         return kExitDone;
-    standardError() << "tempyra-cli: " << path << ": " << verdict(*check) << Qt::endl;
+    standardError() << "tempyra-cli: " << path << ": " << chainVerdict(*check) << Qt::endl;
     return kExitFailed;
 }

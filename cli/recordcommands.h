@@ -1,14 +1,38 @@
 #pragma once
 
+#include "audit.h"
 #include "report.h"
 
 #include <QString>
+#include <QStringList>
 
-// The commands that work on an audit record rather than on loggers.
+#include <memory>
+#include <optional>
 
-/// audit verify: checks the record's chain. 0 whole, 1 broken or not chained, 2 unreadable.
-int verifyRecord(const QString &path, bool json);
+// The commands that work on an audit record or on the station key rather than on loggers.
+
+/// audit verify: checks the record's chain, and with trusted keys its signatures, and the heads
+/// noted. 0 when every check holds, 1 when one does not, 2 when the record or a key cannot be
+/// read.
+int verifyRecord(const QString &path, const QStringList &trust, const QList<Audit::Head> &heads,
+                 bool json);
+
+/// audit repair: carries a last line cut short into the record. 0 repaired or nothing to
+/// repair, 2 trouble.
+int repairRecord(const QString &path, const QString &keyPath, const QString &operatorName);
+
+/// key new and key show: the station key at keyPath (the default one when empty).
+int newKey(const QString &keyPath);
+int showKey(const QString &keyPath);
+
+/// The station key for write, provision and repair: the one named (which must be there), or
+/// the default one when there is one. true with key unset when there is none; false, with
+/// error, when the key cannot be used.
+bool stationKey(const QString &keyPath, std::shared_ptr<const StationKey> *key, QString *error);
+
+/// What a run without a key tells once on standard error.
+QString unsignedWarning();
 
 /// report: the printable page of the record's writes in period, into output (standard output
-/// when empty). 0 written, 1 written but the record's chain is not whole, 2 trouble.
-int writeReport(const QString &path, const Report::Period &period, const QString &output);
+/// when empty). 0 written, 1 written but the record does not verify, 2 trouble.
+int writeReport(const QString &path, const Report::Options &options, const QString &output);

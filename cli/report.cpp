@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QMap>
 #include <QTimeZone>
@@ -156,9 +157,14 @@ std::optional<QDateTime> parseTime(const QString &text, bool endOfDay)
     return time;
 }
 
-QString html(const QList<QJsonObject> &lines, const Audit::Verification &check,
-             const QString &source, const Period &period, const QDateTime &now)
+QString html(const QByteArray &data, const Audit::Verification &check, const QString &source,
+             const Options &options, const QDateTime &now)
 {
+    const Period &period = options.period;
+    QList<QJsonObject> lines;
+    for (const QByteArray &text : data.split('\n'))
+        if (const QJsonDocument document = QJsonDocument::fromJson(text); document.isObject())
+            lines.append(document.object());
     QList<QJsonObject> shown;
     for (const QJsonObject &line : lines) {
         const QDateTime time = lineTime(line);
@@ -238,8 +244,8 @@ QString html(const QList<QJsonObject> &lines, const Audit::Verification &check,
                     profileLines.isEmpty() ? QStringLiteral("-")
                                            : profileLines.join(QLatin1String("<br>")));
     page += factRow(QStringLiteral("Audit chain"),
-                    chainText(check) + QStringLiteral("<br><span class=\"hash\">last line's hash ")
-                        + QLatin1String(check.lastHash) + QStringLiteral("</span>"));
+                    chainText(check) + QStringLiteral("<br><span class=\"hash\">head ")
+                        + check.head.text() + QStringLiteral("</span>"));
     page += factRow(QStringLiteral("Writes"),
                     QStringLiteral("%1 in all: %2")
                         .arg(shown.size())

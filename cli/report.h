@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -22,14 +23,23 @@ struct Period
     QDateTime until;
 };
 
+/// What the report shows besides the record.
+struct Options
+{
+    Period period;
+    /// The public key files trusted (--trust), and the expected-loggers list (--expect).
+    QStringList trust;
+    QStringList expected;
+};
+
 /// A time given to --since or --until: "2026-12-06", "2026-12-06 14:30", "2026-12-06T14:30:00Z"
 /// or with an offset; local time when it names no zone. A date alone stands for the start of
 /// that day, or with endOfDay for the start of the next, so that --until covers the day named.
 std::optional<QDateTime> parseTime(const QString &text, bool endOfDay);
 
-/// The page for the record's lines. source names the record; now and the computer's local zone
-/// date the page and show its times.
-QString html(const QList<QJsonObject> &lines, const Audit::Verification &check,
-             const QString &source, const Period &period, const QDateTime &now);
+/// The page for the record's bytes and what checking them found. source names the record; now
+/// and the computer's local zone date the page and show its times.
+QString html(const QByteArray &data, const Audit::Verification &check, const QString &source,
+             const Options &options, const QDateTime &now);
 
 } // namespace Report

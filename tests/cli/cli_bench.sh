@@ -65,8 +65,10 @@ write) # one logger, its record, and a record that cannot be kept
     has "$work/out" '^ttyACM0 TL-0001 verified$'
     has "$(sim 0)" '^cmd 1 config: scale=F alarm=on upper=008 lower=002 delay=00:30 interval=00:15 file=PDF clock=[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{4} zone=-0300$'
     has "$audit" '^\{"attempt":1,"clock":"[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}","configuration":\{"alarm":\{"enabled":true,"lower":2,"upper":8\},"interval":"00:15","report":"pdf","scale":"F","startDelay":"00:30","zone":"UTC-03:00"\},"device":"TL-0001","host":"[^"]+","location":"/dev/ttyACM0","operator":"[^"]+","outcome":"verified","port":"ttyACM0","prev":"0{64}","seq":1,"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z","user":"[^"]+"\}$'
-    cli 1 write "$profile" --log /dev/full
-    has "$work/err" '^tempyra-cli: cannot write the audit record to /dev/full'
+    # A device takes lines and keeps none: refused before a port is opened.
+    cli 2 write "$profile" --log /dev/full
+    has "$work/err" '^tempyra-cli: the audit record /dev/full is not a regular file$'
+    count "$(sim 0)" '^cmd ' 4
     ;;
 all) # three loggers at once, told apart by their identifiers
     cli 2 read

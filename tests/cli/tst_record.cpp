@@ -2,6 +2,7 @@
 #include "report.h"
 #include "session.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -15,6 +16,8 @@ class RecordTest : public QObject
 private slots:
     void chain_data();
     void chain();
+    void proof_data();
+    void proof();
     void append_data();
     void append();
     void expectedList_data();
@@ -36,6 +39,45 @@ QList<QByteArray> record(int count, int legacy = 0)
                                 {QStringLiteral("outcome"), QStringLiteral("verified")}};
         lines.append(i < legacy ? QJsonDocument(line).toJson(QJsonDocument::Compact)
                                 : Audit::chainedLine(line, lines.value(i - 1)));
+    }
+    return lines;
+}
+
+// Two station keys, made once: the station's own and another one.
+const StationKey &stationKey(int which)
+{
+    static QTemporaryDir dir;
+    static const std::optional<StationKey> keys[]
+        = {StationKey::create(dir.filePath(QStringLiteral("a.key")), {}, nullptr),
+           StationKey::create(dir.filePath(QStringLiteral("b.key")), {}, nullptr)};
+    return *keys[which];
+}
+
+QList<QByteArray> signedRecord(int count)
+{
+    QList<QByteArray> lines;
+    for (int i = 0; i < count; ++i)
+        lines.append(
+            Audit::chainedLine({{QStringLiteral("device"), QStringLiteral("TL-%1").arg(i + 1)},
+                                {QStringLiteral("outcome"), QStringLiteral("mismatch")}},
+                               lines.value(i - 1), &stationKey(0)));
+    return lines;
+}
+
+// What an attacker without the key does: lines from first on (from 0) edited as JSON, their
+// keys sorted as a JSON tool writes them, and the chain computed again from there.
+QList<QByteArray> rewritten(QList<QByteArray> lines, int first, bool stripChain = false)
+{
+    for (int i = first; i < lines.size(); ++i) {
+        QJsonObject line = QJsonDocument::fromJson(lines[i]).object();
+        line[QStringLiteral("outcome")] = QStringLiteral("verified");
+        if (stripChain) {
+            for (const char *key : {"seq", "prev", "signer", "signature"})
+                line.remove(QLatin1String(key));
+        } else if (i > 0) {
+            line[QStringLiteral("prev")] = QString::fromLatin1(Audit::lineHash(lines[i - 1]));
+        }
+        lines[i] = QJsonDocument(line).toJson(QJsonDocument::Compact);
     }
     return lines;
 }
@@ -112,22 +154,116 @@ void RecordTest::chain()
     QVERIFY2(check.problem.contains(problem), qPrintable(check.problem));
 }
 
+void RecordTest::proof_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("trust"); // -1: no key given; else the key trusted
+    QTest::addColumn<QStringList>("heads");
+    QTest::addColumn<QString>("found");
+
+    const QList<QByteArray> six = signedRecord(6);
+    const QString head6 = Audit::Head {6, Audit::lineHash(six[5])}.text();
+    const QString head4 = Audit::Head {4, Audit::lineHash(six[3])}.text().left(2 + 16);
+    const auto row = [](const char *name, const QList<QByteArray> &lines, int trust,
+                        const QStringList &heads, const char *found) {
+        QTest::newRow(name) << joined(lines) << trust << heads << QString::fromLatin1(found);
+    };
+    row("signed, trusted", six, 0, {head6}, "passed; 1-6 A trusted; head held");
+    row("signed, no key given", six, -1, {}, "passed; 1-6 A");
+    row("signed by a key not trusted", six, 1, {}, "failed; 1-6 A");
+    row("line 3 rewritten and the chain computed again", rewritten(six, 2), 0, {},
+        "failed; line 3 does not match; 1-6 A trusted");
+    row("the same, no key but a head noted", rewritten(six, 2), -1, {head6},
+        "failed; 1-6 A; head not held");
+    // The old lines pass for lines written before the record was chained.
+    QList<QByteArray> stripped = rewritten(six, 0, true).mid(0, 3);
+    for (int i = 3; i < 6; ++i)
+        stripped.append(Audit::chainedLine(
+            {{QStringLiteral("device"), QStringLiteral("TL-%1").arg(i + 1)}}, stripped[i - 1]));
+    row("old lines stripped of their chain, the rest chained again", stripped, 0, {},
+        "failed; 1-6 unsigned");
+    row("the same, no key but a head noted", stripped, -1, {head6},
+        "failed; 1-6 unsigned; head not held");
+    row("two lines cut off the end", six.mid(0, 4), -1, {head6, head4},
+        "failed; 1-4 A; head not held; head held");
+    QList<QByteArray> mixed = signedRecord(3);
+    mixed.append(Audit::chainedLine({}, mixed.last(), &stationKey(1)));
+    mixed.append(Audit::chainedLine({}, mixed.last()));
+    row("a line by another station, then an unsigned one", mixed, 0, {},
+        "failed; 1-3 A trusted; 4-4 B; 5-5 unsigned");
+
+    // A line cut short, repaired.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cut.jsonl"));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(joined(six.mid(0, 4)) + six[4].left(100));
+    file.close();
+    bool repaired = false;
+    QString error;
+    QVERIFY(Audit::repair(path, &stationKey(0), {}, &repaired, &error) && repaired);
+    file.open(QIODevice::ReadOnly);
+    QTest::newRow("a line cut short, carried by a repair line")
+        << file.readAll() << 0 << QStringList() << "passed; repair 5>6; 1-6 A trusted";
+}
+
+void RecordTest::proof()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, trust);
+    QFETCH(QStringList, heads);
+    QFETCH(QString, found);
+
+    Signature::TrustedKeys trusted;
+    if (trust >= 0) {
+        const QByteArray file = stationKey(trust).publicKeyFile();
+        QTemporaryDir dir;
+        QFile pub(dir.filePath(QStringLiteral("station.pub")));
+        QVERIFY(pub.open(QIODevice::WriteOnly) && pub.write(file) == file.size());
+        pub.close();
+        QString error;
+        trusted = *Signature::readTrusted({dir.path()}, &error);
+    }
+    Audit::Checks checks {trust >= 0 ? &trusted : nullptr, {}};
+    for (const QString &head : heads)
+        checks.heads.append(*Audit::Head::parse(head));
+    const Audit::Verification check = Audit::verify(data, checks);
+
+    QStringList parts {QLatin1String(check.passed() ? "passed" : "failed")};
+    if (check.badSignatures > 0)
+        parts.append(QStringLiteral("line %1 does not match").arg(check.badSignature));
+    for (const auto &repair : check.repairs)
+        parts.append(QStringLiteral("repair %1>%2").arg(repair.cutLine).arg(repair.repairLine));
+    for (const auto &run : check.signers)
+        parts.append(QStringLiteral("%1-%2 %3%4")
+                         .arg(run.first)
+                         .arg(run.last)
+                         .arg(run.signer.isEmpty() ? QStringLiteral("unsigned")
+                                  : run.signer == stationKey(0).fingerprint() ? QStringLiteral("A")
+                                                                              : QStringLiteral("B"))
+                         .arg(QLatin1String(run.trusted ? " trusted" : "")));
+    for (const auto &head : check.heads)
+        parts.append(QLatin1String(head.held ? "head held" : "head not held"));
+    QCOMPARE(parts.join(QLatin1String("; ")), found);
+}
+
 void RecordTest::append_data()
 {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<int>("brokenLine"); // 0: the record stays whole
+    QTest::addColumn<bool>("appended");
 
-    QTest::newRow("new record") << QByteArray() << 0;
+    QTest::newRow("new record") << QByteArray() << true;
     QTest::newRow("last line longer than the first read of the end")
-        << joined(record(3)).replace("TL-3", QByteArray(20000, 'x')) << 0;
-    QTest::newRow("record written before chaining") << joined(record(2, 2)) << 0;
-    QTest::newRow("last line cut short") << joined(record(2)).left(30) << 1;
+        << joined(record(3)).replace("TL-3", QByteArray(20000, 'x')) << true;
+    QTest::newRow("record written before chaining") << joined(record(2, 2)) << true;
+    QTest::newRow("last line cut short") << joined(record(2)).left(30) << false;
+    QTest::newRow("last line whole but for its newline") << joined(record(2)).trimmed() << false;
 }
 
 void RecordTest::append()
 {
     QFETCH(QByteArray, before);
-    QFETCH(int, brokenLine);
+    QFETCH(bool, appended);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("audit.jsonl"));
@@ -138,21 +274,26 @@ void RecordTest::append()
     // One line, then two under one lock.
     for (int count : {1, 2}) {
         QList<QJsonObject> lines;
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             lines.append({{QStringLiteral("device"), QStringLiteral("TL-0007")}});
-        QVERIFY2(Audit::append(path, lines, QStringLiteral("Ana"), &error), qPrintable(error));
+            Audit::stamp(lines.last(), QStringLiteral("Ana"));
+        }
+        QCOMPARE(Audit::append(path, lines, &stationKey(0), &error), appended);
     }
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray after = file.readAll();
+    QVERIFY(!QFile::exists(path + QStringLiteral(".lock")));
+    if (!appended) {
+        QCOMPARE(after, before);
+        return;
+    }
     QVERIFY(after.startsWith(before));
-    const Audit::Verification check = Audit::verify(after);
-    QCOMPARE(check.line, brokenLine);
+    QVERIFY(Audit::verify(after).passed());
     // The new lines stay whole, each on a line of its own, whatever came before them.
     const QList<QByteArray> lines = after.trimmed().split('\n');
     for (const QByteArray &line : lines.mid(lines.size() - 3))
         QCOMPARE(QJsonDocument::fromJson(line).object().value(QStringLiteral("operator")),
                  QJsonValue(QStringLiteral("Ana")));
-    QVERIFY(!QFile::exists(path + QStringLiteral(".lock")));
 }
 
 void RecordTest::expectedList_data()
@@ -249,7 +390,10 @@ void RecordTest::report()
     check.problem = QStringLiteral("was changed");
     const Report::Period period {Report::parseTime(since, false).value_or(QDateTime()),
                                  Report::parseTime(until, true).value_or(QDateTime())};
-    const QString page = Report::html(lines, check, QStringLiteral("audit.jsonl"), period,
+    QByteArray data;
+    for (const QJsonObject &object : lines)
+        data += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const QString page = Report::html(data, check, QStringLiteral("audit.jsonl"), {period, {}, {}},
                                       QDateTime::currentDateTime());
 
     static const QRegularExpression row(
