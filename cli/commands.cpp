@@ -2,79 +2,32 @@
 
 #include "audit.h"
 #include "profile.h"
+#include "recordcommands.h"
 
 #include "device/configreply.h"
 #include "device/loggerlink.h"
 #include "device/loggerports.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
-#include <QSet>
-#include <QTimeZone>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 
 namespace {
 
-// A verified clock is within this many seconds of the current time of the zone written.
-constexpr int kClockToleranceSecs = 2;
-// Qt tells of no plugging in, so provision looks at the port list this often.
-constexpr int kScanIntervalMs = 300;
-// A failed attempt is tried again after this pause, which lets a logger that was busy or had
-// a burst of noise on its line settle.
-constexpr int kRetryPauseMs = 200;
-// The audit lines of attempts that end within this long of each other (loggers written at the
-// same time) go out under one lock of the record, whose lock file is flushed to the disk each
-// time; all are written before the program ends.
-constexpr int kRecordBatchMs = 50;
+// Lists for people name at most this many loggers each: a screenful; --json names them all.
+constexpr int kNamesShown = 12;
 
 // QLocale::c(): QDateTime::toString writes the system locale's digits.
 QString timeText(const QDateTime &time)
 {
     return QLocale::c().toString(time, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-}
-
-// The logger's clock minus the current time of zone, in whole seconds.
-std::optional<qint64> clockOffset(const QByteArray &clock, const QString &zone,
-                                  const QDateTime &now)
-{
-    const QDateTime device = deviceClockTime(clock);
-    const QTimeZone timeZone(zone.toLatin1());
-    if (!device.isValid() || !timeZone.isValid())
-        return std::nullopt;
-    const QDateTime wall = now.toTimeZone(timeZone);
-    const QTime seconds(wall.time().hour(), wall.time().minute(), wall.time().second());
-    return QDateTime(wall.date(), seconds, Qt::UTC).secsTo(device);
-}
-
-QList<QSerialPortInfo> loggerPorts()
-{
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    ports.erase(std::remove_if(ports.begin(), ports.end(),
-                               [](const QSerialPortInfo &port) { return !isLoggerPort(port); }),
-                ports.end());
-    return ports;
-}
-
-// A port named on the command line, as the system lists it whatever its USB identifiers.
-std::optional<QSerialPortInfo> listedPort(const QString &name)
-{
-    const QString location = portLocation(name);
-    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-        if (port.portName() == name || port.systemLocation() == location)
-            return port;
-    return std::nullopt;
-}
-
-QString device(const LoggerLink &link)
-{
-    return link.deviceId().isEmpty() ? QStringLiteral("-") : QString::fromUtf8(link.deviceId());
 }
 
 QJsonObject portResult(const LoggerLink &link)
@@ -84,48 +37,22 @@ QJsonObject portResult(const LoggerLink &link)
             {QStringLiteral("device"), QString::fromUtf8(link.deviceId())}};
 }
 
-// What the write came to: refused, not written, written, unverified, verified, or a mismatch
-// with the written and read-back value of each field that differs.
-QJsonObject writeOutcome(const LoggerLink &link, const LoggerConfig &config, bool verify)
+// "1 logger", "2 loggers".
+QString count(int n, const char *what)
 {
-    if (link.refused())
-        return {{QStringLiteral("outcome"), QStringLiteral("refused")},
-                {QStringLiteral("reason"), QStringLiteral("not on the expected list")}};
-    if (!link.written())
-        return {{QStringLiteral("outcome"), QStringLiteral("not written")},
-                {QStringLiteral("reason"), link.failure()}};
-    if (!verify)
-        return {{QStringLiteral("outcome"), QStringLiteral("written")}};
-    if (!link.reply())
-        return {{QStringLiteral("outcome"), QStringLiteral("unverified")},
-                {QStringLiteral("reason"), link.failure()}};
-    QList<Profile::Difference> differences = Profile::differences(config, link.reply()->config);
-    const QByteArray &clock = link.reply()->clock;
-    const auto offset = clockOffset(clock, config.zone, link.replyTime());
-    if (!offset || qAbs(*offset) > kClockToleranceSecs)
-        differences.append(
-            {QStringLiteral("clock"),
-             deviceTimeText(link.command().mid(ConfigLayout::kClock, ConfigLayout::kClockLength)),
-             deviceTimeText(clock)});
-    if (differences.isEmpty())
-        return {{QStringLiteral("outcome"), QStringLiteral("verified")}};
-    QJsonArray fields;
-    QJsonArray values;
-    for (const Profile::Difference &difference : qAsConst(differences)) {
-        fields.append(difference.key);
-        values.append(QJsonObject {{QStringLiteral("field"), difference.key},
-                                   {QStringLiteral("written"), difference.written},
-                                   {QStringLiteral("read"), difference.read}});
-    }
-    return {{QStringLiteral("outcome"), QStringLiteral("mismatch")},
-            {QStringLiteral("fields"), fields},
-            {QStringLiteral("differences"), values}};
+    return QStringLiteral("%1 %2%3")
+        .arg(n)
+        .arg(QLatin1String(what))
+        .arg(QLatin1String(n == 1 ? "" : "s"));
 }
 
 // The outcome as the line for people shows it after the port and the device.
-QString outcomeText(const QJsonObject &record)
+QString outcomeText(const Attempt &attempt)
 {
+    const QJsonObject &record = attempt.record;
     QString text = record.value(QStringLiteral("outcome")).toString();
+    if (!attempt.recorded)
+        text += QStringLiteral(", not recorded");
     QStringList details;
     for (const QJsonValue &value : record.value(QStringLiteral("differences")).toArray()) {
         const QJsonObject difference = value.toObject();
@@ -135,7 +62,10 @@ QString outcomeText(const QJsonObject &record)
                                 Profile::shortText(difference.value(QStringLiteral("read")))));
     }
     if (record.contains(QStringLiteral("reason")))
-        details.append(record.value(QStringLiteral("reason")).toString());
+        details.append(record.value(QStringLiteral("reason")).toString()
+                       + (attempt.timedOut
+                              ? QStringLiteral(" (a slow logger needs a longer --reply-timeout)")
+                              : QString()));
     if (!details.isEmpty())
         text += QStringLiteral(": ") + details.join(QLatin1String("; "));
     return text;
@@ -174,14 +104,16 @@ Commands::Commands(bool json, QObject *parent)
     , m_json(json)
 { }
 
-QList<Commands::Target> Commands::chooseLoggers(const PortChoice &choice)
+QList<Target> Commands::chooseLoggers(const PortChoice &choice)
 {
-    if (!choice.name.isEmpty()) {
-        // A port named is taken whatever the system says of it: Wine's ports, some drivers and
-        // some adapters show no USB identifiers, or are not listed at all. The identification
-        // answer decides whether a logger is there.
-        return {{listedPort(choice.name), choice.name}};
-    }
+    QList<Target> targets;
+    // A port named is taken whatever the system says of it: Wine's ports, some drivers and some
+    // adapters show no USB identifiers, or are not listed at all. The identification answer
+    // decides whether a logger is there.
+    for (const QString &name : choice.names)
+        targets.append({listedPort(name), name});
+    if (!targets.isEmpty())
+        return targets;
     const QList<QSerialPortInfo> ports = loggerPorts();
     if (ports.isEmpty()) {
         standardError() << "tempyra-cli: no logger is plugged in" << Qt::endl;
@@ -198,19 +130,9 @@ QList<Commands::Target> Commands::chooseLoggers(const PortChoice &choice)
         m_exitCode = kExitUsage;
         return {};
     }
-    QList<Target> targets;
     for (const QSerialPortInfo &port : ports)
         targets.append({port, port.portName()});
     return targets;
-}
-
-LoggerLink *Commands::startLink(const Target &target)
-{
-    auto *link
-        = target.listed ? new LoggerLink(*target.listed, this) : new LoggerLink(target.name, this);
-    m_links.insert(link);
-    connect(link, &LoggerLink::finished, this, [this, link, target] { linkDone(link, target); });
-    return link;
 }
 
 void Commands::list()
@@ -244,8 +166,11 @@ void Commands::list()
     if (ports.isEmpty())
         standardError() << "tempyra-cli: no port with the logger's USB identifiers" << Qt::endl;
     for (const QSerialPortInfo &port : ports) {
+        auto *link = new LoggerLink(port, this);
+        m_links.insert(link);
+        connect(link, &LoggerLink::finished, this, [this, link] { linkDone(link); });
         ++m_running;
-        startLink({port, port.portName()})->identify();
+        link->identify();
     }
     if (m_running == 0)
         end();
@@ -253,7 +178,7 @@ void Commands::list()
 
 void Commands::read(const PortChoice &choice)
 {
-    m_oneObject = !choice.all;
+    m_oneObject = !choice.all && choice.names.size() <= 1;
     m_report = [this](const LoggerLink &link) {
         QJsonObject result = portResult(link);
         if (!link.reply()) {
@@ -263,7 +188,7 @@ void Commands::read(const PortChoice &choice)
             const ConfigurationReply &reply = *link.reply();
             result[QStringLiteral("configuration")] = Profile::fromConfig(reply.config);
             result[QStringLiteral("clock")] = deviceTimeText(reply.clock);
-            const auto offset = clockOffset(reply.clock, reply.config.zone, link.replyTime());
+            const auto offset = deviceClockOffset(reply.clock, reply.config.zone, link.replyTime());
             result[QStringLiteral("clockOffset")]
                 = offset ? QJsonValue(double(*offset)) : QJsonValue(QJsonValue::Null);
         }
@@ -291,168 +216,96 @@ void Commands::read(const PortChoice &choice)
         }
     };
     for (const Target &target : chooseLoggers(choice)) {
+        auto *link = target.listed ? new LoggerLink(*target.listed, this)
+                                   : new LoggerLink(target.name, this);
+        m_links.insert(link);
+        connect(link, &LoggerLink::finished, this, [this, link] { linkDone(link); });
         ++m_running;
-        startLink(target)->read();
+        link->read();
     }
     if (m_running == 0)
         end();
+}
+
+void Commands::linkDone(LoggerLink *link)
+{
+    m_links.remove(link);
+    link->deleteLater();
+    m_report(*link);
+    if (--m_running == 0)
+        end();
+}
+
+void Commands::startStation(const WriteOptions &options)
+{
+    m_options = options;
+    m_station = new Station(options, this);
+    connect(m_station, &Station::attemptEnded, this, &Commands::attemptEnded);
+    connect(m_station, &Station::finished, this, &Commands::stationFinished);
+    connect(m_station, &Station::recordFailing, this, [this](const QString &error, int owed) {
+        m_recordFailed = true;
+        standardError() << "tempyra-cli: " << error << Qt::endl
+                        << "tempyra-cli: no further logger is written until the audit record can "
+                           "be written again; "
+                        << count(owed, "line") << " owed to it, kept until then" << Qt::endl;
+    });
+    connect(m_station, &Station::recordRestored, this, [](int appended) {
+        standardError() << "tempyra-cli: the audit record can be written again: "
+                        << count(appended, "owed line") << " appended" << Qt::endl;
+    });
+    connect(m_station, &Station::loggerSeen, this, [this](const QString &port) {
+        if (!m_station->recordError().isEmpty() && m_provisioning)
+            standardError() << "tempyra-cli: " << port
+                            << ": not written until the audit record can be written" << Qt::endl;
+    });
+    connect(m_station, &Station::everyExpectedVerified, this, [] {
+        standardError() << "tempyra-cli: every expected logger is verified" << Qt::endl;
+    });
+    if (!options.key)
+        standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
 }
 
 void Commands::write(const WriteOptions &options, const PortChoice &choice)
 {
-    m_writing = true;
-    m_options = options;
-    m_session.expect(options.expected);
-    for (const Target &target : chooseLoggers(choice)) {
-        ++m_running;
-        startWrite(target, 1);
-    }
-    if (m_running == 0)
+    const QList<Target> targets = chooseLoggers(choice);
+    if (targets.isEmpty()) {
         end();
-}
-
-void Commands::provision(const WriteOptions &options, const QString &portName)
-{
-    m_writing = true;
-    m_options = options;
-    m_session.expect(options.expected);
-    m_portName = portName;
-    m_scan = new QTimer(this);
-    connect(m_scan, &QTimer::timeout, this, &Commands::scanForNewLoggers);
-    m_scan->start(kScanIntervalMs);
-    standardError() << "tempyra-cli: waiting for loggers; Ctrl-C ends" << Qt::endl;
-    scanForNewLoggers();
-}
-
-void Commands::scanForNewLoggers()
-{
-    QList<QSerialPortInfo> ports;
-    if (m_portName.isEmpty()) {
-        ports = loggerPorts();
-    } else if (const std::optional<QSerialPortInfo> listed = listedPort(m_portName)) {
-        ports = {*listed};
-        m_portListed = true;
-    } else if (!m_portListed) {
-        // A port the system has never listed cannot be watched for plugging in: its logger is
-        // taken once, when the station starts. One it listed before has been unplugged.
-        if (!m_unlistedPortTaken) {
-            ++m_running;
-            startWrite({std::nullopt, m_portName}, 1);
-        }
-        m_unlistedPortTaken = true;
         return;
     }
-    QSet<QString> present;
-    for (const QSerialPortInfo &port : qAsConst(ports)) {
-        present.insert(port.portName());
-        if (!m_seen.contains(port.portName())) {
-            m_seen.insert(port.portName(), true);
-            ++m_running;
-            startWrite({port, port.portName()}, 1);
-        }
-    }
-    // A logger unplugged is forgotten, so that plugging it in again provisions it again.
-    for (auto it = m_seen.begin(); it != m_seen.end();)
-        it = !it.value() && !present.contains(it.key()) ? m_seen.erase(it) : std::next(it);
+    startStation(options);
+    m_station->write(targets);
 }
 
-void Commands::startWrite(const Target &target, int attempt)
+void Commands::provision(const WriteOptions &options, const QStringList &portNames)
 {
-    LoggerLink *link = startLink(target);
-    m_attempts.insert(link, attempt);
-    link->setSettle(m_options.settleMs);
-    if (!m_options.expected.isEmpty())
-        link->setAcceptance([this](const QByteArray &deviceId) {
-            return m_session.isExpected(QString::fromUtf8(deviceId));
-        });
-    link->write(m_options.config, m_options.verify);
+    m_provisioning = true;
+    startStation(options);
+    standardError() << "tempyra-cli: waiting for loggers; Ctrl-C ends" << Qt::endl;
+    m_station->provision(portNames);
 }
 
-bool Commands::writeDone(const LoggerLink &link, const Target &target, int attempt)
+void Commands::attemptEnded(const Attempt &attempt)
 {
-    QJsonObject record = portResult(link);
-    record[QStringLiteral("attempt")] = attempt;
-    if (!link.refused())
-        record[QStringLiteral("configuration")] = Profile::fromConfig(m_options.config);
-    if (!link.command().isEmpty())
-        record[QStringLiteral("clock")]
-            = deviceTimeText(link.command().mid(ConfigLayout::kClock, ConfigLayout::kClockLength));
-    const QJsonObject outcome = writeOutcome(link, m_options.config, m_options.verify);
-    for (auto it = outcome.begin(); it != outcome.end(); ++it)
-        record.insert(it.key(), it.value());
-    Audit::stamp(record, m_options.operatorName);
-    const Session::Outcome result
-        = Session::outcome(outcome.value(QStringLiteral("outcome")).toString());
-    const bool again = (result == Session::Failed || result == Session::Mismatched)
-        && attempt <= m_options.retries && m_stops == 0;
-
-    if (m_unrecorded.isEmpty())
-        QTimer::singleShot(kRecordBatchMs, this, &Commands::recordAttempts);
-    m_unrecorded.append(record);
+    QString again;
+    if (attempt.whenBack)
+        again = QStringLiteral("; attempt %1 of %2 when it is plugged in again")
+                    .arg(attempt.number + 1)
+                    .arg(m_options.retries + 1);
+    else if (attempt.again)
+        again = QStringLiteral("; trying again (attempt %1 of %2)")
+                    .arg(attempt.number + 1)
+                    .arg(m_options.retries + 1);
+    const QString id = attempt.record.value(QStringLiteral("device")).toString();
     // With --json the lines for people go to standard error, beside the progress.
     (m_json ? standardError() : standardOutput())
-        << (m_scan ? timeText(QDateTime::currentDateTime()) + QLatin1Char(' ') : QString())
-        << link.portName() << ' ' << device(link) << ' ' << outcomeText(record)
-        << (again ? QStringLiteral("; trying again (attempt %1 of %2)")
-                        .arg(attempt + 1)
-                        .arg(m_options.retries + 1)
-                  : QString())
-        << Qt::endl;
-    const QString logger = link.deviceId().isEmpty()
-        ? link.portName() + QStringLiteral(" (no identifier)")
-        : QString::fromUtf8(link.deviceId());
-    if (again) {
-        retryLater(target, attempt + 1, {logger, result});
-        return false;
+        << (m_provisioning ? timeText(QDateTime::currentDateTime()) + QLatin1Char(' ') : QString())
+        << attempt.port << ' ' << (id.isEmpty() ? QStringLiteral("-") : id) << ' '
+        << outcomeText(attempt) << again << Qt::endl;
+    if (m_json) {
+        QJsonObject result = attempt.record;
+        result.insert(QStringLiteral("recorded"), attempt.recorded);
+        m_results.append(result);
     }
-    m_session.add(logger, result);
-    if (m_scan && target.listed)
-        m_seen[target.listed->portName()] = false;
-    if (m_scan && m_session.expecting() && m_session.missing().isEmpty() && m_stops == 0) {
-        standardError() << "tempyra-cli: every expected logger is verified" << Qt::endl;
-        m_stops = 1;
-        m_scan->stop();
-    }
-    return true;
-}
-
-void Commands::recordAttempts()
-{
-    if (m_unrecorded.isEmpty())
-        return;
-    QString error;
-    if (!Audit::append(m_options.auditPath, m_unrecorded, m_options.key.get(), &error)) {
-        standardError() << "tempyra-cli: " << error << Qt::endl;
-        m_exitCode = kExitFailed;
-    }
-    if (m_json)
-        m_results.append(m_unrecorded);
-    m_unrecorded.clear();
-}
-
-void Commands::retryLater(const Target &target, int attempt, const Outcome &last)
-{
-    auto *timer = new QTimer(this);
-    timer->setSingleShot(true);
-    m_retries.insert(timer, last);
-    connect(timer, &QTimer::timeout, this, [this, timer, target, attempt] {
-        m_retries.remove(timer);
-        timer->deleteLater();
-        startWrite(target, attempt);
-    });
-    timer->start(kRetryPauseMs);
-}
-
-void Commands::linkDone(LoggerLink *link, const Target &target)
-{
-    m_links.remove(link);
-    link->deleteLater();
-    if (!m_writing)
-        m_report(*link);
-    else if (!writeDone(*link, target, m_attempts.take(link)))
-        return;
-    if (--m_running == 0 && (!m_scan || m_stops > 0))
-        end();
 }
 
 void Commands::stop()
@@ -460,39 +313,86 @@ void Commands::stop()
     if (++m_stops > 1) {
         // The second Ctrl-C: every conversation ends now, its port closed, and its attempt is
         // recorded as it stands; a retry waiting for its turn is not made.
-        for (auto it = m_retries.cbegin(); it != m_retries.cend(); ++it) {
-            m_session.add(it->logger, it->outcome);
-            delete it.key();
-            --m_running;
-        }
-        m_retries.clear();
+        if (m_station)
+            m_station->abort();
         for (LoggerLink *link : QSet<LoggerLink *>(m_links))
             link->abort(QStringLiteral("interrupted"));
-        if (m_running == 0)
-            end();
         return;
     }
-    if (m_scan)
-        m_scan->stop();
-    if (m_running == 0) {
+    const int busy = m_station ? m_station->inProgress() : m_running;
+    if (m_station)
+        m_station->stop();
+    else if (m_running == 0)
         end();
-        return;
+    if (busy > 0)
+        standardError() << "tempyra-cli: ending once the " << count(busy, "logger")
+                        << (busy == 1 ? " in progress is done" : " in progress are done")
+                        << "; Ctrl-C again ends at once" << Qt::endl;
+}
+
+void Commands::stationFinished()
+{
+    const Session &session = m_station->session();
+    const QStringList missing = session.missing();
+    // A station with a list is done when every logger on it is verified, whatever else was
+    // plugged in meanwhile; any other run when every logger it took was.
+    const bool done = m_provisioning && session.expecting()
+        ? missing.isEmpty() && !m_recordFailed
+        : !session.anyUndone() && missing.isEmpty() && !m_recordFailed;
+    if (!done)
+        m_exitCode = kExitFailed;
+    standardError() << "tempyra-cli: summary: " << session.text(kNamesShown) << Qt::endl;
+    if (!missing.isEmpty())
+        standardError() << "tempyra-cli: not verified: "
+                        << QStringList(missing.mid(0, kNamesShown)).join(QLatin1String(", "))
+                        << (missing.size() > kNamesShown
+                                ? QStringLiteral(" and %1 more (--json lists them all)")
+                                      .arg(missing.size() - kNamesShown)
+                                : QString())
+                        << Qt::endl;
+    // Lines the record could not take are not lost: they go to standard error, to be kept.
+    const QList<QJsonObject> owed = m_station->owed();
+    if (!owed.isEmpty()) {
+        m_exitCode = kExitFailed;
+        standardError() << "tempyra-cli: " << m_station->recordError() << Qt::endl
+                        << "tempyra-cli: the " << count(owed.size(), "line")
+                        << " owed to the audit record follow, one JSON object each; keep them:"
+                        << Qt::endl;
+        for (const QJsonObject &line : owed)
+            standardError() << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
     }
-    standardError() << "tempyra-cli: ending once the " << m_running
-                    << " logger(s) in progress are done; Ctrl-C again ends at once" << Qt::endl;
+    // The head, for the shipment's papers: "audit verify --head" proves it later.
+    Audit::Head head = m_station->head();
+    QString error;
+    if (head.seq == 0)
+        head = Audit::currentHead(m_options.auditPath, &error).value_or(Audit::Head());
+    if (head.seq > 0)
+        standardError() << "tempyra-cli: head " << head.text() << " of "
+                        << QDir::toNativeSeparators(m_options.auditPath) << Qt::endl;
+    if (m_json) {
+        QJsonArray loggers;
+        for (const QJsonObject &result : qAsConst(m_results))
+            loggers.append(result);
+        QJsonObject document {{QStringLiteral("loggers"), loggers},
+                              {QStringLiteral("summary"), session.json()}};
+        if (head.seq > 0)
+            document.insert(QStringLiteral("head"), head.text());
+        if (m_options.key)
+            document.insert(QStringLiteral("signer"), QLatin1String(m_options.key->fingerprint()));
+        else
+            document.insert(QStringLiteral("unsigned"), unsignedWarning());
+        standardOutput() << QJsonDocument(document).toJson() << Qt::flush;
+    }
+    QCoreApplication::exit(m_exitCode);
 }
 
 void Commands::end()
 {
-    recordAttempts();
-    if (!m_scan)
-        std::stable_sort(m_results.begin(), m_results.end(),
-                         [](const QJsonObject &a, const QJsonObject &b) {
-                             return a.value(QStringLiteral("port")).toString()
-                                 < b.value(QStringLiteral("port")).toString();
-                         });
-    if (m_writing)
-        endWrites();
+    std::stable_sort(m_results.begin(), m_results.end(),
+                     [](const QJsonObject &a, const QJsonObject &b) {
+                         return a.value(QStringLiteral("port")).toString()
+                             < b.value(QStringLiteral("port")).toString();
+                     });
     if (m_json && m_oneObject) {
         if (m_results.size() == 1)
             standardOutput() << QJsonDocument(m_results.first()).toJson() << Qt::flush;
@@ -500,29 +400,11 @@ void Commands::end()
         QJsonArray loggers;
         for (const QJsonObject &result : qAsConst(m_results))
             loggers.append(result);
-        QJsonObject document {{QStringLiteral("loggers"), loggers}};
-        if (m_writing)
-            document.insert(QStringLiteral("summary"), m_session.json());
-        standardOutput() << QJsonDocument(document).toJson() << Qt::flush;
+        standardOutput()
+            << QJsonDocument(QJsonObject {{QStringLiteral("loggers"), loggers}}).toJson()
+            << Qt::flush;
     } else if (m_printText) {
         m_printText();
     }
     QCoreApplication::exit(m_exitCode);
-}
-
-void Commands::endWrites()
-{
-    if (m_exitCode == kExitUsage)
-        return;
-    const QStringList missing = m_session.missing();
-    // A station with a list is done when every logger on it is verified, whatever else was
-    // plugged in meanwhile; any other run when every logger it took was.
-    const bool done = m_scan && m_session.expecting() ? missing.isEmpty()
-                                                      : !m_session.anyUndone() && missing.isEmpty();
-    if (!done)
-        m_exitCode = kExitFailed;
-    standardError() << "tempyra-cli: summary: " << m_session.text() << Qt::endl;
-    if (!missing.isEmpty())
-        standardError() << "tempyra-cli: not verified: " << missing.join(QLatin1String(", "))
-                        << Qt::endl;
 }

@@ -17,7 +17,8 @@ bool Files::writeOwnerOnly(const QString &path, const QByteArray &data, QString 
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         *error = QStringLiteral("cannot create %1: %2")
-                     .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno)));
+                     .arg(QDir::toNativeSeparators(path),
+                          QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     qint64 done = 0;
@@ -35,14 +36,17 @@ bool Files::writeOwnerOnly(const QString &path, const QByteArray &data, QString 
     if (!ok) {
         ::unlink(name.constData());
         *error = QStringLiteral("cannot write %1: %2")
-                     .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(cause)));
+                     .arg(QDir::toNativeSeparators(path),
+                          QString::fromLocal8Bit(std::strerror(cause)));
     }
     return ok;
 }
 
 bool Files::isOwnerOnly(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & 077) == 0;
 }
 
@@ -53,7 +57,9 @@ bool Files::syncToDisk(QFile &file)
 
 QString Files::lockHolder(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     // Linux lists every lock: "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF", the device's

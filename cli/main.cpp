@@ -7,6 +7,7 @@
 #include "recordcommands.h"
 
 #include "app/terminationsignals.h"
+#include "device/loggerprotocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -29,6 +30,7 @@ const QString kKey = QStringLiteral("key");
 constexpr int kMostRetries = 20;
 constexpr int kLongestSettleMs = 60000;
 constexpr int kLongestOperator = 64;
+constexpr int kLongestReplyTimeoutMs = 10000;
 
 int usageError(const QString &message)
 {
@@ -160,6 +162,13 @@ void addWriteOptions(QCommandLineParser &parser, const QString &verb)
           QStringLiteral("N")},
          {QStringLiteral("settle"),
           QStringLiteral("Pause between the write and the read-back (default 0)."),
+          QStringLiteral("MS")},
+         {QStringLiteral("reply-timeout"),
+          QStringLiteral("How long a logger is given to answer the identification request, the "
+                         "identifier request and the read-back (default %1, as the window; up to "
+                         "%2), for a slow logger.")
+              .arg(LoggerProtocol::kReplyTimeoutMs)
+              .arg(kLongestReplyTimeoutMs),
           QStringLiteral("MS")}});
 }
 
@@ -178,20 +187,37 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
         = number(parser, QStringLiteral("retries"), 1, kMostRetries, error);
     const std::optional<int> settle
         = number(parser, QStringLiteral("settle"), 0, kLongestSettleMs, error);
-    if (!config || !retries || !settle)
+    const std::optional<int> replyTimeout
+        = number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
+                 kLongestReplyTimeoutMs, error);
+    if (!config || !retries || !settle || !replyTimeout)
         return std::nullopt;
+    if (*replyTimeout < LoggerProtocol::kReplyTimeoutMs) {
+        *error = QStringLiteral("--reply-timeout: a logger is given at least the window's %1 ms")
+                     .arg(LoggerProtocol::kReplyTimeoutMs);
+        return std::nullopt;
+    }
+    options.replyTimeoutMs = *replyTimeout;
     options.config = *config;
     options.retries = *retries;
     options.settleMs = *settle;
     options.verify = !parser.optionNames().contains(QStringLiteral("no-verify"));
 
     options.operatorName = parser.value(QStringLiteral("operator")).trimmed();
-    if (parser.isSet(QStringLiteral("operator"))
-        && (options.operatorName.isEmpty() || options.operatorName.size() > kLongestOperator
-            || std::any_of(options.operatorName.cbegin(), options.operatorName.cend(),
-                           [](QChar c) { return c.category() == QChar::Other_Control; }))) {
-        *error = QStringLiteral("--operator: a name of 1 to %1 characters").arg(kLongestOperator);
-        return std::nullopt;
+    if (parser.isSet(QStringLiteral("operator"))) {
+        const QString &name = options.operatorName;
+        QString problem;
+        if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r')))
+            problem = QStringLiteral("an operator name is one line");
+        else if (name.isEmpty() || name.size() > kLongestOperator)
+            problem = QStringLiteral("a name of 1 to %1 characters").arg(kLongestOperator);
+        else if (std::any_of(name.cbegin(), name.cend(),
+                             [](QChar c) { return c.category() == QChar::Other_Control; }))
+            problem = QStringLiteral("a name without control characters");
+        if (!problem.isEmpty()) {
+            *error = QStringLiteral("--operator: ") + problem;
+            return std::nullopt;
+        }
     }
 
     if (parser.isSet(QStringLiteral("expect"))) {
@@ -309,7 +335,7 @@ int main(int argc, char *argv[])
         parser.addOption({QStringLiteral("port"),
                           QStringLiteral("The logger on this port (name or location), even one "
                                          "the system lists without the logger's USB identifiers "
-                                         "or does not list at all."),
+                                         "or does not list at all (repeatable)."),
                           QStringLiteral("NAME")});
     if (verb == kRead || verb == kWrite)
         parser.addOption({QStringLiteral("all"),
@@ -391,8 +417,8 @@ int main(int argc, char *argv[])
 
     PortChoice choice;
     if (verb == kRead || verb == kWrite) {
-        choice = {parser.value(QStringLiteral("port")), parser.isSet(QStringLiteral("all"))};
-        if (!choice.name.isEmpty() && choice.all)
+        choice = {parser.values(QStringLiteral("port")), parser.isSet(QStringLiteral("all"))};
+        if (!choice.names.isEmpty() && choice.all)
             return usageError(QStringLiteral("--port and --all exclude each other"));
     }
 
@@ -415,7 +441,7 @@ int main(int argc, char *argv[])
         else if (verb == kWrite)
             commands.write(options, choice);
         else
-            commands.provision(options, parser.value(QStringLiteral("port")));
+            commands.provision(options, parser.values(QStringLiteral("port")));
     });
     return QCoreApplication::exec();
 }

@@ -148,7 +148,8 @@ QByteArray StationKey::publicKeyFile() const
 QByteArray StationKey::signLine(const QByteArray &body) const
 {
     unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char *>(body.constData()),
+    crypto_sign_detached(signature, nullptr,
+                         reinterpret_cast<const unsigned char *>(body.constData()),
                          size_t(body.size()), m_secret);
     return body.left(body.size() - 1) + kSignatureTag
         + QByteArray::fromRawData(reinterpret_cast<const char *>(signature), crypto_sign_BYTES)

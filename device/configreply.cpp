@@ -1,5 +1,7 @@
 #include "device/configreply.h"
 
+#include <QTimeZone>
+
 #include "device/loggerprotocol.h"
 
 namespace {
@@ -89,4 +91,16 @@ QDateTime deviceClockTime(const QByteArray &clock)
     if (!time.isValid() || !date.isValid())
         return {};
     return QDateTime(date, time, Qt::UTC);
+}
+
+std::optional<qint64> deviceClockOffset(const QByteArray &clock, const QString &zone,
+                                        const QDateTime &now)
+{
+    const QDateTime device = deviceClockTime(clock);
+    const QTimeZone timeZone(zone.toLatin1());
+    if (!device.isValid() || !timeZone.isValid())
+        return std::nullopt;
+    const QDateTime wall = now.toTimeZone(timeZone);
+    const QTime seconds(wall.time().hour(), wall.time().minute(), wall.time().second());
+    return QDateTime(wall.date(), seconds, Qt::UTC).secsTo(device);
 }

@@ -26,3 +26,8 @@ QString deviceTimeText(const QByteArray &clock);
 /// The clock bytes as a wall-clock time (Qt::UTC stands for "no zone"); invalid unless they
 /// hold ASCII digits that make a real date and time.
 QDateTime deviceClockTime(const QByteArray &clock);
+
+/// The logger's clock minus the current time of zone (a zone text, "UTC+05:30"), in whole
+/// seconds; nothing when the clock or the zone is not usable.
+std::optional<qint64> deviceClockOffset(const QByteArray &clock, const QString &zone,
+                                        const QDateTime &now);

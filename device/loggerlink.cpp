@@ -6,7 +6,8 @@
 
 namespace {
 // The configuration reply has no bound in the window, which waits for it as long as it is
-// connected; 37 bytes at 230400 baud take under 2 ms, so a second is generous.
+// connected; 37 bytes at 230400 baud take under 2 ms, so a second is generous, unless the
+// logger was given longer to answer.
 constexpr int kConfigReplyTimeoutMs = 1000;
 } // namespace
 
@@ -20,6 +21,7 @@ LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
     : QObject(parent)
     , m_location(portLocation(nameOrLocation))
     , m_settler(&m_port)
+    , m_replyTimeoutMs(LoggerProtocol::kReplyTimeoutMs)
 {
     configureLoggerPort(m_port, m_location);
     for (QTimer *timer : {&m_bound, &m_quiet}) {
@@ -40,13 +42,23 @@ LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         // Errors of open() are judged where it is called; these come from a lost line.
-        if (m_step == Step::Idle || m_step == Step::Done)
+        const bool lineLost = error == QSerialPort::ReadError || error == QSerialPort::ResourceError
+            || error == QSerialPort::WriteError;
+        if (m_step == Step::Idle || !lineLost)
             return;
+        m_lineLost = true;
+        if (m_step == Step::Done) {
+            if (m_port.isOpen()) {
+                m_port.close();
+                emit lost();
+            }
+            return;
+        }
         // A read that ends is a line hung up, as when the logger is pulled out; Qt then names
         // whatever error came before, not this one.
         if (error == QSerialPort::ReadError)
             fail(tr("the line ended: the logger was unplugged or failed"));
-        else if (error == QSerialPort::ResourceError || error == QSerialPort::WriteError)
+        else
             fail(tr("port error: %1").arg(m_port.errorString()));
     });
 }
@@ -77,8 +89,7 @@ void LoggerLink::start()
         return;
     }
     m_opened = true;
-    request(Step::Identify, LoggerProtocol::kIdentificationRequest,
-            LoggerProtocol::kReplyTimeoutMs);
+    request(Step::Identify, LoggerProtocol::kIdentificationRequest, m_replyTimeoutMs);
 }
 
 void LoggerLink::request(Step step, char code, int boundMs)
@@ -127,6 +138,10 @@ void LoggerLink::sendPending()
 
 void LoggerLink::received()
 {
+    if (m_step == Step::Done) {
+        m_port.readAll(); // a held port: nothing more is asked of the logger
+        return;
+    }
     if (!m_assembler.feed(m_port.readAll()))
         return;
     if (m_assembler.isComplete())
@@ -164,15 +179,17 @@ void LoggerLink::replyComplete()
 
 void LoggerLink::boundPassed()
 {
+    m_timedOut = m_step == Step::Identify || m_step == Step::Read
+        || (m_step == Step::Identifier && !m_assembler.hasBegun());
     switch (m_step) {
     case Step::Identify:
-        fail(tr("no identification answer within %1 ms").arg(LoggerProtocol::kReplyTimeoutMs));
+        fail(tr("no identification answer within %1 ms").arg(m_replyTimeoutMs));
         break;
     case Step::Identifier:
         if (m_assembler.hasBegun())
             replyComplete();
         else
-            fail(tr("no device identifier within %1 ms").arg(LoggerProtocol::kReplyTimeoutMs));
+            fail(tr("no device identifier within %1 ms").arg(m_replyTimeoutMs));
         break;
     case Step::Write:
         fail(tr("the command had not left the port after %1 ms")
@@ -183,7 +200,7 @@ void LoggerLink::boundPassed()
         break;
     case Step::Read:
         fail(tr("no complete configuration reply within %1 ms (%2 of %3 bytes)")
-                 .arg(kConfigReplyTimeoutMs)
+                 .arg(configReplyTimeout())
                  .arg(m_assembler.bytes().size())
                  .arg(LoggerProtocol::kConfigLength));
         break;
@@ -196,7 +213,7 @@ void LoggerLink::next()
 {
     using namespace LoggerProtocol;
     if (m_step == Step::Identify) {
-        request(Step::Identifier, kDeviceIdRequest, kReplyTimeoutMs);
+        request(Step::Identifier, kDeviceIdRequest, m_replyTimeoutMs);
     } else if (m_step == Step::Identifier && m_writing) {
         m_refused = m_accept && !m_accept(m_deviceId);
         if (m_refused)
@@ -207,7 +224,7 @@ void LoggerLink::next()
         m_step = Step::Settle;
         m_bound.start(m_settleMs);
     } else if (m_step != Step::Read && m_reading) {
-        request(Step::Read, kConfigReadRequest, kConfigReplyTimeoutMs);
+        request(Step::Read, kConfigReadRequest, configReplyTimeout());
     } else {
         finish();
     }
@@ -228,6 +245,19 @@ void LoggerLink::finish()
     m_step = Step::Done;
     m_bound.stop();
     m_quiet.stop();
-    m_port.close();
+    if (!m_hold || m_lineLost)
+        m_port.close();
     QTimer::singleShot(0, this, &LoggerLink::finished);
+}
+
+void LoggerLink::release()
+{
+    m_hold = false;
+    if (m_step == Step::Done)
+        m_port.close();
+}
+
+int LoggerLink::configReplyTimeout() const
+{
+    return qMax(kConfigReplyTimeoutMs, m_replyTimeoutMs);
 }

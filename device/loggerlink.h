@@ -19,7 +19,7 @@
 /// ("0"), or write one ("1") and read it back. A request goes out once the line has settled
 /// (LineSettler, itself bounded). Every step has its bound, counted from its command; the first
 /// step that fails ends the conversation. finished() comes once, from the event loop, with the
-/// port closed.
+/// port closed, unless it is held.
 class LoggerLink : public QObject
 {
     Q_OBJECT
@@ -45,6 +45,15 @@ public:
     {
         m_accept = std::move(accept);
     }
+    /// Before the conversation starts: the bound of the identification answer, the identifier
+    /// and the configuration read, for a logger slower than the window waits for.
+    void setReplyTimeout(int ms) { m_replyTimeoutMs = ms; }
+    /// Before the conversation starts: once it has ended, the port stays open (what comes in is
+    /// dropped) until release(), so that the logger's unplugging, however brief, is noticed:
+    /// lost() comes when the line ends. Not for a line that was lost already.
+    void setHoldPort(bool hold) { m_hold = hold; }
+    /// Closes a held port.
+    void release();
     /// Ends the conversation now, closing the port, with reason as its failure.
     void abort(const QString &reason) { fail(reason); }
 
@@ -67,9 +76,17 @@ public:
     const QDateTime &replyTime() const { return m_replyTime; }
     /// What went wrong, empty when every step succeeded.
     const QString &failure() const { return m_failure; }
+    /// True when the failure was a reply that did not come within its bound.
+    bool timedOut() const { return m_timedOut; }
+    /// True once the line ended while the port was open: the logger was pulled out, or failed.
+    bool lineLost() const { return m_lineLost; }
+    /// True while the port is held after the conversation.
+    bool holding() const { return m_step == Step::Done && m_port.isOpen(); }
 
 signals:
     void finished();
+    /// The line of a held port ended.
+    void lost();
 
 private:
     enum class Step { Idle, Identify, Identifier, Write, Settle, Read, Done };
@@ -85,6 +102,7 @@ private:
     void next();
     void fail(const QString &reason);
     void finish();
+    int configReplyTimeout() const;
 
     QString m_location;
     QString m_serialNumber;
@@ -100,6 +118,8 @@ private:
     QByteArray m_pending; // the command of the step, sent once the line has settled
     int m_pendingBoundMs = 0;
     int m_settleMs = 0;
+    int m_replyTimeoutMs;
+    bool m_hold = false;
     std::function<bool(const QByteArray &)> m_accept;
 
     bool m_opened = false;
@@ -111,4 +131,6 @@ private:
     std::optional<ConfigurationReply> m_reply;
     QDateTime m_replyTime;
     QString m_failure;
+    bool m_timedOut = false;
+    bool m_lineLost = false;
 };

@@ -36,6 +36,24 @@ QString portLocation(const QString &nameOrLocation)
     return prefix + nameOrLocation;
 }
 
+QList<QSerialPortInfo> loggerPorts()
+{
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    ports.erase(std::remove_if(ports.begin(), ports.end(),
+                               [](const QSerialPortInfo &port) { return !isLoggerPort(port); }),
+                ports.end());
+    return ports;
+}
+
+std::optional<QSerialPortInfo> listedPort(const QString &nameOrLocation)
+{
+    const QString location = portLocation(nameOrLocation);
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+        if (port.portName() == nameOrLocation || port.systemLocation() == location)
+            return port;
+    return std::nullopt;
+}
+
 namespace {
 std::function<bool(const QString &)> &presenceProbe()
 {

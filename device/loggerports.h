@@ -4,6 +4,7 @@
 #include <QSerialPortInfo>
 
 #include <functional>
+#include <optional>
 
 class QSerialPort;
 
@@ -17,6 +18,13 @@ void configureLoggerPort(QSerialPort &port, const QString &location);
 /// The system location of a port named by a person, as QSerialPort opens it: ttyACM0 is
 /// /dev/ttyACM0 and COM5 is \\.\COM5; a location stays as it is.
 QString portLocation(const QString &nameOrLocation);
+
+/// The ports the system lists with the logger's identifiers.
+QList<QSerialPortInfo> loggerPorts();
+
+/// A port named by a person (name or location), as the system lists it whatever its USB
+/// identifiers; nothing when it is not listed.
+std::optional<QSerialPortInfo> listedPort(const QString &nameOrLocation);
 
 /// True while the port named portName is listed with the logger's identifiers.
 bool loggerPortPresent(const QString &portName);

@@ -64,7 +64,7 @@ write) # one logger, its record, and a record that cannot be kept
     cli 0 write "$profile" --log "$audit"
     has "$work/out" '^ttyACM0 TL-0001 verified$'
     has "$(sim 0)" '^cmd 1 config: scale=F alarm=on upper=008 lower=002 delay=00:30 interval=00:15 file=PDF clock=[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{4} zone=-0300$'
-    has "$audit" '^\{"attempt":1,"clock":"[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}","configuration":\{"alarm":\{"enabled":true,"lower":2,"upper":8\},"interval":"00:15","report":"pdf","scale":"F","startDelay":"00:30","zone":"UTC-03:00"\},"device":"TL-0001","host":"[^"]+","location":"/dev/ttyACM0","operator":"[^"]+","outcome":"verified","port":"ttyACM0","prev":"0{64}","seq":1,"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z","user":"[^"]+"\}$'
+    has "$audit" '^\{"attempt":1,"clock":"[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}","configuration":\{"alarm":\{"enabled":true,"lower":2,"upper":8\},"interval":"00:15","report":"pdf","scale":"F","startDelay":"00:30","zone":"UTC-03:00"\},"device":"TL-0001","host":"[^"]+","location":"/dev/ttyACM0","operator":"[^"]+","outcome":"verified","port":"ttyACM0","prev":"0{64}","seq":1,"serialNumber":"TL000001","time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z","user":"[^"]+"\}$'
     # A device takes lines and keeps none: refused before a port is opened.
     cli 2 write "$profile" --log /dev/full
     has "$work/err" '^tempyra-cli: the audit record /dev/full is not a regular file$'
@@ -234,7 +234,7 @@ shared) # two stations append to one record; a second Ctrl-C; a lock left by ano
     status=0
     wait "$pid" || status=$?
     [[ $status -eq 1 ]] || fail "an unrecorded write: exit $status"
-    has "$work/err" "^tempyra-cli: the audit record $audit stayed locked for [0-9]+ s by tempyra-cli \(process 4242 on station-2\); remove $audit.lock if"
+    has "$work/err" "^tempyra-cli: the audit record $audit stayed locked for [0-9]+ s by tempyra-cli \(process 4242 on station-2\), since [0-9: -]+; remove $audit.lock if"
     ;;
 record) # an edited, a removed and a swapped line are found; the report holds every write
     printf 'TL-0001\nTL-0002\nTL-0003\n' >"$work/list"
@@ -306,7 +306,7 @@ unplug) # pulled out while the identifier is awaited, then while the read-back i
         "$ctl" replug 0
     done
     lost='"reason":"(the line ended|port error)'
-    has "$audit" '"attempt":1,.*"device":"".*"outcome":"not written","port":"ttyACM0",.*'"$lost" \
+    has "$audit" '"attempt":1,.*"identified":false,.*"outcome":"not written","port":"ttyACM0",.*'"$lost" \
         '"attempt":1,.*"device":"TL-0001".*"outcome":"unverified","port":"ttyACM0",.*'"$lost"
     has "$work/out" '^ttyACM0 TL-0001 unverified: (the line ended|port error)'
     # Plugged in again, it still holds what was written.

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "audit.h"
+#include "session.h"
+
+#include "device/loggerconfig.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QSerialPortInfo>
+#include <QSet>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class LoggerLink;
+class QTimer;
+
+/// How write and provision write each logger, and where they record it.
+struct WriteOptions
+{
+    LoggerConfig config;
+    bool verify = true;
+    QString auditPath;
+    std::shared_ptr<const StationKey> key; // none: the lines are not signed
+    QString operatorName; // empty: the account's user
+    int retries = 1; // further attempts after a failed one
+    int settleMs = 0; // pause between the write and the read-back
+    int replyTimeoutMs = 0; // 0: the window's bounds
+    QStringList expected; // empty: every logger is written
+};
+
+/// A port to talk to, as the system lists it or only by the name given.
+struct Target
+{
+    std::optional<QSerialPortInfo> listed;
+    QString name;
+};
+
+/// One attempt at a logger, as it ended.
+struct Attempt
+{
+    QJsonObject record; // its audit line, before it is chained
+    QString port;
+    QString logger; // as the summary names it
+    Session::Outcome outcome = Session::Failed;
+    int number = 1; // of WriteOptions::retries + 1
+    bool again = false; // another attempt follows, on this plugging in ...
+    bool whenBack = false; // ... or once the logger is plugged in again
+    bool timedOut = false; // a reply did not come within its bound
+    bool recorded = false;
+};
+
+/// The writing of loggers, for write (the ports given, once each) and provision (every logger
+/// plugged in while it runs). A logger is the unit, known by its device identifier and, where
+/// the system gives one, its USB serial number: a failed attempt is made again while the same
+/// logger stays plugged in, and once it is gone, when it comes back on any port. Each attempt
+/// is appended to the audit record before it is told as ended; while the record cannot be
+/// written, the lines owed are kept and no further logger is written. The station knows nothing
+/// of a terminal: its front listens to the signals.
+class Station : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Station(const WriteOptions &options, QObject *parent = nullptr);
+    ~Station() override;
+
+    /// Writes each target; finished() once all are done.
+    void write(const QList<Target> &targets);
+    /// Writes every logger plugged in, or only those on the ports named; with an expected list,
+    /// stops by itself once each is verified.
+    void provision(const QStringList &portNames);
+    /// No new logger is taken, and finished() comes once those in progress are done.
+    void stop();
+    /// Every conversation ends now, its attempt recorded as it stands; no retry is made.
+    void abort();
+
+    bool stopping() const { return m_stopping; }
+    /// The loggers being written, or waiting for a retry or for the record.
+    int inProgress() const;
+    const Session &session() const { return m_session; }
+    /// The record's head after the last append of this run; seq 0 before one.
+    const Audit::Head &head() const { return m_head; }
+    /// The audit lines not appended yet, and why the last try failed.
+    QList<QJsonObject> owed() const;
+    const QString &recordError() const { return m_recordError; }
+
+signals:
+    void loggerSeen(const QString &port);
+    void loggerIdentified(const QString &port, const QString &deviceId);
+    void attemptEnded(const Attempt &attempt);
+    void loggerGone(const QString &port);
+    /// An append failed: count lines are owed to the record.
+    void recordFailing(const QString &error, int count);
+    /// The owed lines were appended at last.
+    void recordRestored(int count);
+    void everyExpectedVerified();
+    void finished();
+
+private:
+    struct Plugging;
+    struct LoggerState
+    {
+        int nextAttempt = 1;
+        QString name; // in the summary, for a logger known by its port or serial number
+    };
+
+    Plugging *plugIn(const Target &target);
+    void start(Plugging *plugging);
+    void attemptDone(Plugging *plugging);
+    void scan();
+    void unplugged(Plugging *plugging);
+    bool stillPlugged(const Plugging *plugging) const;
+    void appendRecords();
+    void endIfDone();
+
+    WriteOptions m_options;
+    Session m_session;
+    bool m_provisioning = false;
+    bool m_stopping = false;
+    bool m_finished = false;
+    QStringList m_portNames; // provision: the ports named, empty for all
+    QSet<QString> m_unlistedTaken;
+    QTimer *m_scan = nullptr;
+    QHash<QString, Plugging *> m_pluggings; // by port name
+    QList<Plugging *> m_released; // unplugged while still busy
+    QHash<QString, LoggerState> m_loggers; // by identity
+
+    // The audit record: attempts ended since the last append, and the lines owed to it.
+    QList<Attempt> m_ended;
+    QList<QPair<QString, QJsonObject>> m_owed; // the logger, its line
+    QTimer *m_appendTimer = nullptr;
+    QString m_recordError;
+    Audit::Head m_head;
+};
