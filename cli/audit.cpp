@@ -13,6 +13,7 @@
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QThreadPool>
 #include <QVector>
 
@@ -93,11 +94,14 @@ bool lock(QLockFile &lockFile, const QString &path, QString *error)
     if (holder.isEmpty() && lockFile.error() == QLockFile::LockFailedError)
         holder = QStringLiteral("a program that does not name itself in it");
     if (holder.isEmpty()) {
+        // QLockFile does not tell why it could not write the file; a full disk is the usual.
+        const QString cause = lockFile.error() == QLockFile::PermissionError
+            ? QStringLiteral(": permission denied")
+            : QStorageInfo(QFileInfo(name).absolutePath()).bytesAvailable() < kTailBytes
+            ? QStringLiteral(": no space left on the device")
+            : QString();
         *error = QStringLiteral("cannot create the lock file %1 beside the audit record%2")
-                     .arg(native(name),
-                          lockFile.error() == QLockFile::PermissionError
-                              ? QStringLiteral(": permission denied")
-                              : QString());
+                     .arg(native(name), cause);
         return false;
     }
     const QDateTime since = QFileInfo(name).lastModified();

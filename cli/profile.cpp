@@ -9,7 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTimeZone>
+#include <QVector>
 
 #include <algorithm>
 #include <cmath>
@@ -200,6 +202,51 @@ bool foldDottedKeys(QJsonObject &profile, QString *error)
     return true;
 }
 
+// The first key that an object of valid JSON text gives twice, dotted with the keys of the
+// objects around it ("alarm.lower"); nothing when every key is given once.
+std::optional<QString> duplicateKey(const QByteArray &text)
+{
+    struct Level
+    {
+        bool object = false;
+        bool expectKey = false;
+        QString path;
+        QSet<QString> keys;
+    };
+    QVector<Level> levels;
+    QString lastKey;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '"') {
+            int end = i + 1;
+            while (end < text.size() && text.at(end) != '"')
+                end += text.at(end) == '\\' ? 2 : 1;
+            if (!levels.isEmpty() && levels.last().object && levels.last().expectKey) {
+                // Decoded, so that "a" and "\u0061" are the same key.
+                const QString key = QJsonDocument::fromJson("[" + text.mid(i, end - i + 1) + "]")
+                                        .array()
+                                        .first()
+                                        .toString();
+                Level &level = levels.last();
+                lastKey = level.path.isEmpty() ? key : level.path + QLatin1Char('.') + key;
+                if (level.keys.contains(key))
+                    return lastKey;
+                level.keys.insert(key);
+                level.expectKey = false;
+            }
+            i = end;
+        } else if (c == '{' || c == '[') {
+            levels.append(
+                {c == '{', c == '{', c == '{' && !levels.isEmpty() ? lastKey : QString(), {}});
+        } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
+            levels.removeLast();
+        } else if (c == ',' && !levels.isEmpty() && levels.last().object) {
+            levels.last().expectKey = true;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 namespace Profile {
@@ -289,12 +336,23 @@ std::optional<QJsonObject> load(const QString &path, QString *error, QJsonObject
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
+    const QByteArray text = file.readAll();
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (!document.isObject()) {
-        *error = QStringLiteral("%1: not a JSON object (%2 at offset %3)")
+    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
+    if (document.isNull()) {
+        *error = QStringLiteral("%1: not JSON (%2 at offset %3)")
                      .arg(path, parseError.errorString())
                      .arg(parseError.offset);
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        *error
+            = QStringLiteral("%1: a profile is one JSON object, this file holds a list").arg(path);
+        return std::nullopt;
+    }
+    // Qt keeps the last of a key given twice; a profile that says two things is refused.
+    if (const std::optional<QString> key = duplicateKey(text)) {
+        *error = QStringLiteral("%1: %2 is given twice; a key is given once").arg(path, *key);
         return std::nullopt;
     }
     const QJsonValue configuration = document.object().value(QStringLiteral("configuration"));

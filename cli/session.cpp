@@ -1,7 +1,6 @@
 #include "session.h"
 
 #include <QJsonArray>
-#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -20,7 +19,7 @@ QString someOf(const QStringList &names, int most)
     if (names.size() <= most)
         return names.join(QLatin1String(", "));
     return QStringList(names.mid(0, most)).join(QLatin1String(", "))
-        + QStringLiteral(" and %1 more").arg(QLocale::c().toString(names.size() - most));
+        + QStringLiteral(" and %1 more").arg(names.size() - most);
 }
 
 } // namespace
@@ -147,7 +146,8 @@ QString Session::text(int most) const
     QString lines;
     const auto line = [&lines, most](const QString &name, const QStringList &loggers) {
         if (!loggers.isEmpty())
-            lines += QStringLiteral("\n  %1%2").arg(name.leftJustified(12), someOf(loggers, most));
+            lines += QStringLiteral("\n  %1%2")
+                         .arg((name + QLatin1Char(' ')).leftJustified(12), someOf(loggers, most));
     };
     for (int outcome = Verified; outcome <= Refused; ++outcome) {
         const QStringList list = loggers(Outcome(outcome));

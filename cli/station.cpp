@@ -141,8 +141,8 @@ void Station::start(Plugging *plugging)
         plugging->link->deleteLater();
     }
     const Target &target = plugging->target;
-    auto *link = target.listed ? new LoggerLink(*target.listed, this)
-                               : new LoggerLink(target.name, this);
+    auto *link
+        = target.listed ? new LoggerLink(*target.listed, this) : new LoggerLink(target.name, this);
     plugging->link = link;
     plugging->running = true;
     plugging->identity.clear();
@@ -190,8 +190,8 @@ void Station::attemptDone(Plugging *plugging)
     attempt.port = link.portName();
     attempt.number = plugging->attempt;
     attempt.timedOut = link.timedOut();
-    attempt.logger = identified ? plugging->deviceId
-                                : plugging->name() + QStringLiteral(" (not identified)");
+    attempt.logger
+        = identified ? plugging->deviceId : plugging->name() + QStringLiteral(" (not identified)");
     QJsonObject &record = attempt.record;
     record = {{QStringLiteral("port"), link.portName()},
               {QStringLiteral("location"), link.location()},
@@ -206,9 +206,9 @@ void Station::attemptDone(Plugging *plugging)
     if (!link.refused())
         record.insert(QStringLiteral("configuration"), Profile::fromConfig(m_options.config));
     if (!link.command().isEmpty())
-        record.insert(QStringLiteral("clock"),
-                      deviceTimeText(link.command().mid(ConfigLayout::kClock,
-                                                        ConfigLayout::kClockLength)));
+        record.insert(
+            QStringLiteral("clock"),
+            deviceTimeText(link.command().mid(ConfigLayout::kClock, ConfigLayout::kClockLength)));
     const QJsonObject outcome = writeOutcome(link, m_options.config, m_options.verify);
     for (auto it = outcome.begin(); it != outcome.end(); ++it)
         record.insert(it.key(), it.value());
@@ -221,7 +221,8 @@ void Station::attemptDone(Plugging *plugging)
         m_session.forget(state.name);
         state.name = attempt.logger;
     }
-    const bool failed = attempt.outcome == Session::Failed || attempt.outcome == Session::Mismatched;
+    const bool failed
+        = attempt.outcome == Session::Failed || attempt.outcome == Session::Mismatched;
     state.nextAttempt = 1;
     if (failed && attempt.number <= m_options.retries && !m_stopping) {
         if (stillPlugged(plugging)) {
@@ -375,7 +376,8 @@ void Station::appendRecords()
         lines.append(attempt.record);
     QString error;
     Audit::Head head;
-    const bool appended = Audit::append(m_options.auditPath, lines, m_options.key.get(), &error, &head);
+    const bool appended
+        = Audit::append(m_options.auditPath, lines, m_options.key.get(), &error, &head);
     const QList<Attempt> ended = std::exchange(m_ended, {});
     if (appended) {
         m_head = head;

@@ -8,7 +8,7 @@ case=$2
 : "${TEMPYRA_VUSB_DIR:?run through tempyra-vusb}"
 ctl=$TEMPYRA_VUSB_CTL
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; umount "$work/disk" 2>/dev/null || true; rm -rf "$work"' EXIT
 audit=$work/audit.jsonl
 profile=$work/profile.json
 cat >"$profile" <<'JSON'
@@ -119,6 +119,9 @@ refused) # profile errors end the program before a port is opened
     echo '{"interval": "00:15", "colour": "red"}' >"$work/unknown.json"
     cli 2 write "$work/unknown.json" --log "$audit"
     has "$work/err" '^tempyra-cli: unknown key "colour"; the keys are scale, alarm.enabled,'
+    echo '{"interval": "00:10", "interval": "00:11"}' >"$work/twice.json"
+    cli 2 write "$work/twice.json" --log "$audit"
+    has "$work/err" 'twice.json: interval is given twice'
     cli 2 write "$profile" --set alarm.upper=90 --log "$audit"
     has "$work/err" '^tempyra-cli: alarm.upper: 90 is not allowed; allowed is a whole number from -40 to 85$'
     # A dotted key out of range, an empty record name, a record in a folder that is not there.
@@ -312,6 +315,129 @@ unplug) # pulled out while the identifier is awaited, then while the read-back i
     # Plugged in again, it still holds what was written.
     cli 0 read --json
     has "$work/out" '"interval": "00:15"' '"zone": "UTC-03:00"'
+    ;;
+signed) # a station key; the attacker's rewrites caught by the signatures and by a noted head
+    key=$work/station.key
+    cli 0 key new --key "$key"
+    has "$work/out" '^# tempyra-cli station key [0-9a-f]{16}, made by ' '^ed25519 [A-Za-z0-9+/]{43}=$'
+    "$program" key show --key "$key" >"$work/station.pub"
+    diff -q "$work/out" "$work/station.pub" >/dev/null || fail "key show differs from key new"
+    "$program" key new --key "$work/other.key" >"$work/other.pub" 2>/dev/null
+    printf 'TL-0001\nTL-0002\n' >"$work/list"
+    cli 0 provision "$profile" --expect "$work/list" --key "$key" --log "$audit"
+    head=$(sed -n 's/^tempyra-cli: head \([0-9]*:[0-9a-f]\{64\}\) of .*/\1/p' "$work/err")
+    [[ -n $head ]] || fail "no head: $(cat "$work/err")"
+    cli 0 audit verify "$audit" --trust "$work/station.pub" --head "${head:0:20}"
+    has "$work/out" 'every line is signed by a trusted key: lines 1 to 4 by [0-9a-f]{16}$' \
+        "head ${head:0:20} noted: held"
+    cli 1 audit verify "$audit" --trust "$work/other.pub"
+    has "$work/out" 'signed by a key not trusted: lines 1 to 4'
+    cli 0 audit verify "$audit"
+    has "$work/out" 'no signature was checked against a trusted key'
+    # Without the key: the mismatch made verified and the refusal dropped, the chain computed
+    # again (route 1); or the old lines stripped of their chain, edited, the rest chained on
+    # again (route 2). Keys sorted, as a JSON tool writes them.
+    for route in 1 2; do
+        python3 - "$audit" "$work/tampered" "$route" <<'PY'
+import hashlib, json, sys
+lines = [json.loads(l) for l in open(sys.argv[1])]
+lines = [l for l in lines if l["outcome"] != "refused"]
+for l in lines: l["outcome"] = "verified"
+out, prev = [], "0" * 64
+for i, l in enumerate(lines):
+    if sys.argv[3] == "2" and i < 2:
+        for k in ("seq", "prev", "signer", "signature"): l.pop(k, None)
+    elif "prev" in l:
+        l["prev"], l["seq"] = prev, i + 1
+    text = json.dumps(l, separators=(",", ":"), sort_keys=True)
+    prev = hashlib.sha256(text.encode()).hexdigest()
+    out.append(text + "\n")
+open(sys.argv[2], "w").writelines(out)
+PY
+        cli 1 audit verify "$work/tampered" --trust "$work/station.pub"
+        has "$work/out" 'does not match its signature|unsigned: lines 1 to 2'
+        cli 1 audit verify "$work/tampered" --head "$head"
+        has "$work/out" "head $head noted: (the record holds no line|line [0-9]+ .* is not the line noted)"
+    done
+    # A write cut short: refused before any port is opened, repaired in the open, reported.
+    head -c -40 "$audit" >"$work/cut.jsonl"
+    sent=$(cat "$(sim 0)" | wc -l)
+    cli 2 write "$profile" --port ttyACM0 --key "$key" --log "$work/cut.jsonl"
+    has "$work/err" 'ends in a line cut short .* "tempyra-cli audit repair '
+    count "$(sim 0)" . "$sent"
+    cli 0 audit repair "$work/cut.jsonl" --key "$key"
+    cli 0 write "$profile" --port ttyACM0 --key "$key" --log "$work/cut.jsonl"
+    cli 0 audit verify "$work/cut.jsonl" --trust "$work/station.pub"
+    has "$work/out" 'line 4 was cut short \([0-9]+ bytes\); line 5 carries it, appended on .* UTC by ' \
+        'every line is signed by a trusted key: lines 1 to 6 by'
+    ;;
+full_disk) # the record cannot be written: not recorded, no further logger written, nothing lost
+    mkdir "$work/disk"
+    mount -t tmpfs -o size=64k tmpfs "$work/disk" || { echo "SKIP: no tmpfs" >&2; exit 77; }
+    audit=$work/disk/audit.jsonl
+    "$ctl" unplug 0 && "$ctl" unplug 1
+    "$program" provision "$profile" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/err" 'waiting for loggers' 1
+    cat /dev/zero >"$work/disk/filler" 2>/dev/null || true
+    "$ctl" replug 0
+    eventually at_least "$work/out" 'TL-0001 verified, not recorded$' 1
+    has "$work/err" "^tempyra-cli: cannot (write the audit record $audit|create the lock file $audit.lock beside the audit record): no space left on the device$"
+    "$ctl" replug 1
+    eventually at_least "$work/err" 'ttyACM1: not written until the audit record can be written' 1
+    sleep 1.5
+    count "$(sim 1)" '^cmd 1 ' 0
+    rm "$work/disk/filler"
+    eventually at_least "$work/err" 'can be written again: 1 owed line appended' 1
+    eventually at_least "$work/out" 'ttyACM1 TL-0002 verified$' 1
+    # Full again, and ended before it is not: the line owed goes to standard error, whole.
+    cat /dev/zero >"$work/disk/filler" 2>/dev/null || true
+    "$ctl" unplug 0 && "$ctl" replug 0
+    eventually at_least "$work/out" 'TL-0001 verified, not recorded$' 2
+    kill -INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [[ $status -eq 1 ]] || fail "a write not recorded: exit $status"
+    has "$work/err" '^\{"attempt":1,.*"device":"TL-0001".*"outcome":"verified"'
+    count "$audit" '"outcome":"verified"' 2
+    record_whole "$audit"
+    ;;
+moved) # pulled during its read-back, plugged into another port: verified there on its retry
+    printf 'TL-0004\n' >"$work/list"
+    "$ctl" unplug 1
+    "$program" provision "$profile" --expect "$work/list" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$(sim 0)" '^cmd 0' 1
+    "$ctl" unplug 0
+    "$ctl" replug 1
+    wait "$pid" || fail "provision exited $?: $(cat "$work/err")"
+    has "$work/out" ' ttyACM0 TL-0004 unverified: (the line ended|port error).*; attempt 2 of 2 when it is plugged in again$' \
+        ' ttyACM1 TL-0004 verified$'
+    has "$work/err" '^tempyra-cli: summary: 1 verified, 0 mismatched, 0 failed, 0 refused, 0 never seen$'
+    has "$audit" '"attempt":2,.*"device":"TL-0004",.*"outcome":"verified","port":"ttyACM1"'
+    ;;
+replug) # unplugged and plugged in again at once, and another logger put on the same port
+    "$program" provision "$profile" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    for n in 0 1; do eventually at_least "$(sim $n)" '^cmd 1 ' 1; done
+    for n in 0 1; do "$ctl" unplug $n && "$ctl" replug $n; done
+    eventually at_least "$work/out" 'ttyACM0 TL-0001 verified$' 2
+    eventually at_least "$work/out" 'ttyACM1 TL-0009 verified$' 1
+    kill -INT "$pid"
+    wait "$pid" || fail "provision exited $?: $(cat "$work/err")"
+    ;;
+slow) # a logger that answers after 400 ms
+    cli 1 write "$profile" --log "$audit" --retries 0
+    has "$work/out" 'no identification answer within 250 ms \(a slow logger needs a longer --reply-timeout\)$'
+    cli 0 write "$profile" --log "$audit" --reply-timeout 1000
+    ;;
+long_list) # a shipment of 100,000: one logger, the summary a screenful, every name in JSON
+    { echo TL-0001; seq -f 'TL-9%05g' 99999; } >"$work/list"
+    cli 1 write "$profile" --expect "$work/list" --log "$audit" --json
+    has "$work/err" '^tempyra-cli: summary: 1 verified, 0 mismatched, 0 failed, 0 refused, 99999 never seen$' \
+        '^  never seen  TL-900001, .*, TL-900012 and 99987 more$'
+    [[ $(wc -l <"$work/err") -le 12 ]] || fail "the summary is longer than a screen"
+    [[ $(json "$work/out" 'len(d["summary"]["neverSeen"])') -eq 99999 ]] || fail "not every name in JSON"
     ;;
 *) fail "unknown case" ;;
 esac

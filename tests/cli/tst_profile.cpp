@@ -1,6 +1,7 @@
 #include "profile.h"
 
 #include <QJsonDocument>
+#include <QTemporaryFile>
 #include <QTest>
 
 class ProfileTest : public QObject
@@ -108,6 +109,16 @@ void ProfileTest::documents_data()
     row("short interval other than held", R"({"interval": "00:04"})", R"({"interval": "00:05"})",
         "!interval");
     row("CSV read from a logger", R"({"report": "csv"})", R"({"report": "csv"})", "report=csv");
+    row("a key given twice", R"({"interval": "00:10", "interval": "00:11"})", "{}", "!interval",
+        "given twice");
+    row("a nested key given twice", R"({"alarm": {"lower": 2, "upper": 8, "lower": 3}})", "{}",
+        "!alarm.lower", "given twice");
+    row("a key given twice, once escaped", R"({"scale": "C", "sc\u0061le": "F"})", "{}", "!scale",
+        "given twice");
+    row("the same key in two objects", R"({"alarm": {"lower": 2}, "x": [{"lower": 3}]})", "{}",
+        "!x");
+    row("a list", R"([{"interval": "00:15"}])", "{}", "!",
+        "one JSON object, this file holds a list");
 }
 
 void ProfileTest::documents()
@@ -117,9 +128,13 @@ void ProfileTest::documents()
     QFETCH(QString, outcome);
     QFETCH(QString, message);
 
+    QTemporaryFile file;
+    QVERIFY(file.open() && file.write(profile) == profile.size() && file.flush());
     QString error;
-    const std::optional<LoggerConfig> config = Profile::toConfig(
-        QJsonDocument::fromJson(profile).object(), &error, QJsonDocument::fromJson(held).object());
+    const std::optional<QJsonObject> loaded = Profile::load(file.fileName(), &error);
+    const std::optional<LoggerConfig> config = loaded
+        ? Profile::toConfig(*loaded, &error, QJsonDocument::fromJson(held).object())
+        : std::nullopt;
     const QString key = outcome.section(QLatin1Char('='), 0, 0).remove(QLatin1Char('!'));
     QVERIFY2(config.has_value() != outcome.startsWith(QLatin1Char('!')), qPrintable(error));
     if (config)

@@ -61,6 +61,8 @@ bool LoggerSimulator::replug()
         return true;
     // A command cut off by the unplug does not continue on the new line.
     m_parser.reset();
+    if (!m_options.replugAs.isEmpty())
+        m_options.deviceId = m_options.replugAs;
     return openLine();
 }
 

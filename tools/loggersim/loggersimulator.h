@@ -19,6 +19,7 @@ class QTimer;
 struct LoggerSimulatorOptions
 {
     QByteArray deviceId = "TL-0001";
+    QByteArray replugAs; // not empty: plugged in again, another logger, with this identifier
     int latencyMs = 0; // delay before every reply
     int slowRepliesMs = 0; // delay before the replies to the device-ID and configuration requests
     int splitPauseMs = -1; // >= 0: every reply goes out in two writes, this far apart

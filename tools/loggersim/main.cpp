@@ -67,6 +67,7 @@ int main(int argc, char *argv[])
         parser.addOption({QLatin1String(name), QLatin1String(help)});
     };
     option("device-id", "Identifier answered to the device-ID request (default TL-0001).", "text");
+    option("replug-as", "Plugged in again, be another logger: answer this identifier.", "text");
     option("latency", "Wait this long before every reply.", "ms");
     option("slow-replies",
            "Wait this long (on top of --latency) before answering the device-ID "
@@ -99,6 +100,7 @@ int main(int argc, char *argv[])
     bool ok = true;
     if (parser.isSet(QStringLiteral("device-id")))
         options.deviceId = parser.value(QStringLiteral("device-id")).toUtf8();
+    options.replugAs = parser.value(QStringLiteral("replug-as")).toUtf8();
     if (parser.isSet(QStringLiteral("latency")))
         options.latencyMs = intValue(parser, QStringLiteral("latency"), ok);
     if (parser.isSet(QStringLiteral("slow-replies")))
