@@ -99,10 +99,22 @@ QTextStream &standardError()
     return stream;
 }
 
-Commands::Commands(bool json, QObject *parent)
+Commands::Commands(bool json, int replyTimeoutMs, QObject *parent)
     : QObject(parent)
     , m_json(json)
+    , m_replyTimeoutMs(replyTimeoutMs)
 { }
+
+LoggerLink *Commands::startLink(const Target &target)
+{
+    auto *link
+        = target.listed ? new LoggerLink(*target.listed, this) : new LoggerLink(target.name, this);
+    link->setReplyTimeout(m_replyTimeoutMs);
+    m_links.insert(link);
+    connect(link, &LoggerLink::finished, this, [this, link] { linkDone(link); });
+    ++m_running;
+    return link;
+}
 
 QList<Target> Commands::chooseLoggers(const PortChoice &choice)
 {
@@ -165,13 +177,8 @@ void Commands::list()
     const QList<QSerialPortInfo> ports = loggerPorts();
     if (ports.isEmpty())
         standardError() << "tempyra-cli: no port with the logger's USB identifiers" << Qt::endl;
-    for (const QSerialPortInfo &port : ports) {
-        auto *link = new LoggerLink(port, this);
-        m_links.insert(link);
-        connect(link, &LoggerLink::finished, this, [this, link] { linkDone(link); });
-        ++m_running;
-        link->identify();
-    }
+    for (const QSerialPortInfo &port : ports)
+        startLink({port, port.portName()})->identify();
     if (m_running == 0)
         end();
 }
@@ -215,14 +222,8 @@ void Commands::read(const PortChoice &choice)
                              << " s from the current time of its zone" << Qt::endl;
         }
     };
-    for (const Target &target : chooseLoggers(choice)) {
-        auto *link = target.listed ? new LoggerLink(*target.listed, this)
-                                   : new LoggerLink(target.name, this);
-        m_links.insert(link);
-        connect(link, &LoggerLink::finished, this, [this, link] { linkDone(link); });
-        ++m_running;
-        link->read();
-    }
+    for (const Target &target : chooseLoggers(choice))
+        startLink(target)->read();
     if (m_running == 0)
         end();
 }

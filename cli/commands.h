@@ -35,7 +35,8 @@ class Commands : public QObject
     Q_OBJECT
 
 public:
-    explicit Commands(bool json, QObject *parent = nullptr);
+    /// replyTimeoutMs bounds the logger's answers for list and read.
+    Commands(bool json, int replyTimeoutMs, QObject *parent = nullptr);
 
     void list();
     void read(const PortChoice &choice);
@@ -49,6 +50,7 @@ public:
 
 private:
     QList<Target> chooseLoggers(const PortChoice &choice);
+    LoggerLink *startLink(const Target &target);
     void linkDone(LoggerLink *link);
     void startStation(const WriteOptions &options);
     void attemptEnded(const Attempt &attempt);
@@ -56,6 +58,7 @@ private:
     void end();
 
     bool m_json;
+    int m_replyTimeoutMs;
     bool m_oneObject = false; // read of one logger: its result alone, not in a list
     int m_stops = 0;
     int m_running = 0;

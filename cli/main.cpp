@@ -116,6 +116,20 @@ std::optional<int> number(const QCommandLineParser &parser, const QString &name,
     return std::nullopt;
 }
 
+// --reply-timeout: the window's bound or longer.
+std::optional<int> replyTimeoutOption(const QCommandLineParser &parser, QString *error)
+{
+    const std::optional<int> ms
+        = number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
+                 kLongestReplyTimeoutMs, error);
+    if (ms && *ms < LoggerProtocol::kReplyTimeoutMs) {
+        *error = QStringLiteral("--reply-timeout: a logger is given at least the window's %1 ms")
+                     .arg(LoggerProtocol::kReplyTimeoutMs);
+        return std::nullopt;
+    }
+    return ms;
+}
+
 // The identifiers of an --expect file.
 std::optional<QStringList> expectedList(const QString &path, QString *error)
 {
@@ -162,13 +176,6 @@ void addWriteOptions(QCommandLineParser &parser, const QString &verb)
           QStringLiteral("N")},
          {QStringLiteral("settle"),
           QStringLiteral("Pause between the write and the read-back (default 0)."),
-          QStringLiteral("MS")},
-         {QStringLiteral("reply-timeout"),
-          QStringLiteral("How long a logger is given to answer the identification request, the "
-                         "identifier request and the read-back (default %1, as the window; up to "
-                         "%2), for a slow logger.")
-              .arg(LoggerProtocol::kReplyTimeoutMs)
-              .arg(kLongestReplyTimeoutMs),
           QStringLiteral("MS")}});
 }
 
@@ -187,16 +194,9 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
         = number(parser, QStringLiteral("retries"), 1, kMostRetries, error);
     const std::optional<int> settle
         = number(parser, QStringLiteral("settle"), 0, kLongestSettleMs, error);
-    const std::optional<int> replyTimeout
-        = number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
-                 kLongestReplyTimeoutMs, error);
+    const std::optional<int> replyTimeout = replyTimeoutOption(parser, error);
     if (!config || !retries || !settle || !replyTimeout)
         return std::nullopt;
-    if (*replyTimeout < LoggerProtocol::kReplyTimeoutMs) {
-        *error = QStringLiteral("--reply-timeout: a logger is given at least the window's %1 ms")
-                     .arg(LoggerProtocol::kReplyTimeoutMs);
-        return std::nullopt;
-    }
     options.replyTimeoutMs = *replyTimeout;
     options.config = *config;
     options.retries = *retries;
@@ -337,6 +337,15 @@ int main(int argc, char *argv[])
                                          "the system lists without the logger's USB identifiers "
                                          "or does not list at all (repeatable)."),
                           QStringLiteral("NAME")});
+    if (verb == kList || verb == kRead || verb == kWrite || verb == kProvision)
+        parser.addOption(
+            {QStringLiteral("reply-timeout"),
+             QStringLiteral("How long a logger is given to answer the identification request, "
+                            "the identifier request and the configuration read (default %1, as "
+                            "the window; up to %2), for a slow logger.")
+                 .arg(LoggerProtocol::kReplyTimeoutMs)
+                 .arg(kLongestReplyTimeoutMs),
+             QStringLiteral("MS")});
     if (verb == kRead || verb == kWrite)
         parser.addOption({QStringLiteral("all"),
                           QStringLiteral("Every logger plugged in, all at the same time.")});
@@ -422,16 +431,18 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--port and --all exclude each other"));
     }
 
+    QString error;
+    const std::optional<int> replyTimeout = replyTimeoutOption(parser, &error);
+    if (!replyTimeout)
+        return usageError(error);
     WriteOptions options;
     if (writes) {
-        QString error;
         const std::optional<WriteOptions> checked = writeOptions(parser, arguments.first(), &error);
         if (!checked)
             return usageError(error);
         options = *checked;
     }
-
-    Commands commands(json);
+    Commands commands(json, *replyTimeout);
     watchTerminationSignals(&commands, [&commands] { commands.stop(); });
     QTimer::singleShot(0, &commands, [&] {
         if (verb == kList)

@@ -148,8 +148,7 @@ void Station::start(Plugging *plugging)
     plugging->identity.clear();
     plugging->deviceId.clear();
     link->setSettle(m_options.settleMs);
-    if (m_options.replyTimeoutMs > 0)
-        link->setReplyTimeout(m_options.replyTimeoutMs);
+    link->setReplyTimeout(m_options.replyTimeoutMs);
     // A station keeps the port open after the write, so that an unplugging, however brief, is
     // seen and the logger plugged in next is written again.
     link->setHoldPort(m_provisioning);

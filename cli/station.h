@@ -28,7 +28,7 @@ struct WriteOptions
     QString operatorName; // empty: the account's user
     int retries = 1; // further attempts after a failed one
     int settleMs = 0; // pause between the write and the read-back
-    int replyTimeoutMs = 0; // 0: the window's bounds
+    int replyTimeoutMs = 250; // the bound of the logger's answers
     QStringList expected; // empty: every logger is written
 };
 
