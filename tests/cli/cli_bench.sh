@@ -404,10 +404,12 @@ full_disk) # the record cannot be written: not recorded, no further logger writt
     count "$audit" '"outcome":"verified"' 2
     record_whole "$audit"
     ;;
-moved) # pulled during its read-back, plugged into another port: verified there on its retry
+moved) # pulled during its read-back (it takes a second to answer), plugged into another port:
+    # verified there on its retry
     printf 'TL-0004\n' >"$work/list"
     "$ctl" unplug 1
-    "$program" provision "$profile" --expect "$work/list" --log "$audit" >"$work/out" 2>"$work/err" &
+    "$program" provision "$profile" --expect "$work/list" --log "$audit" --reply-timeout 3000 \
+        >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$(sim 0)" '^cmd 0' 1
     "$ctl" unplug 0
