@@ -21,6 +21,9 @@ constexpr int kRetryPauseMs = 200;
 // The audit lines of attempts that end within this long of each other (loggers written at the
 // same time) go out in one append; all are appended before the program ends.
 constexpr int kRecordBatchMs = 50;
+// A port whose line ended leaves the system's list soon after; one still listed this long after
+// was unplugged and plugged in again at once, or given another logger.
+constexpr int kReplugSettleMs = 1000;
 // While the record cannot be written, the lines owed to it are tried again this often.
 constexpr int kRecordRetryMs = 1000;
 
@@ -277,6 +280,8 @@ void Station::unplugged(Plugging *plugging)
         return;
     }
     m_pluggings.remove(plugging->name());
+    if (plugging->link && plugging->link->lineLost())
+        m_lost[plugging->name()].start();
     emit loggerGone(plugging->name());
     // An attempt waiting for its turn waits for the logger to come back; its number is kept.
     if (plugging->retry && plugging->identity.startsWith(QLatin1String("port:")))
@@ -311,8 +316,14 @@ void Station::scan()
         }
     }
     QSet<QString> present;
-    for (const QSerialPortInfo &port : qAsConst(ports)) {
+    for (const QSerialPortInfo &port : qAsConst(ports))
         present.insert(port.portName());
+    for (auto it = m_lost.begin(); it != m_lost.end();)
+        it = !present.contains(it.key()) || it->hasExpired(kReplugSettleMs) ? m_lost.erase(it)
+                                                                            : std::next(it);
+    for (const QSerialPortInfo &port : qAsConst(ports)) {
+        if (m_lost.contains(port.portName()))
+            continue; // not yet gone from the list, or plugged in again: seen at a later look
         Plugging *plugging = m_pluggings.value(port.portName());
         // Another logger on the same port: the one before was unplugged between two looks.
         if (plugging && !plugging->running && plugging->serial != port.serialNumber()) {

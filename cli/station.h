@@ -5,6 +5,7 @@
 
 #include "device/loggerconfig.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -126,6 +127,7 @@ private:
     QSet<QString> m_unlistedTaken;
     QTimer *m_scan = nullptr;
     QHash<QString, Plugging *> m_pluggings; // by port name
+    QHash<QString, QElapsedTimer> m_lost; // ports whose line ended, until they leave the list
     QList<Plugging *> m_released; // unplugged while still busy
     QHash<QString, LoggerState> m_loggers; // by identity
 
