@@ -595,21 +595,18 @@ Verification verify(const QByteArray &data, const Checks &checks)
     walkChain(facts, data.endsWith('\n'), check, carried);
     checkHeads(facts, checks.heads, check);
 
-    // Runs of lines by signer; a line cut short goes with the run around it, as the repair
-    // line that carries it is signed.
+    // Runs of lines by signer; a line cut short goes with the repair line that carries it.
     for (int i = 0; i < facts.size(); ++i) {
-        const LineFacts &line = facts[i];
-        if (line.signature == LineFacts::Bad && check.badSignatures++ == 0)
+        const LineFacts &line = carried[i] ? facts[i + 1] : facts[i];
+        if (!carried[i] && line.signature == LineFacts::Bad && check.badSignatures++ == 0)
             check.badSignature = i + 1;
         const QByteArray signer
             = line.signature == LineFacts::Unsigned ? QByteArray() : line.signer;
         const bool trusted = line.signature == LineFacts::Good || line.signature == LineFacts::Bad;
-        if (!carried[i]
-            && (check.signers.isEmpty() || check.signers.last().signer != signer
-                || check.signers.last().trusted != trusted))
+        if (check.signers.isEmpty() || check.signers.last().signer != signer
+            || check.signers.last().trusted != trusted)
             check.signers.append({i + 1, i + 1, signer, trusted});
-        if (!check.signers.isEmpty())
-            check.signers.last().last = i + 1;
+        check.signers.last().last = i + 1;
     }
     return check;
 }
