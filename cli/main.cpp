@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -31,6 +32,16 @@ constexpr int kMostRetries = 20;
 constexpr int kLongestSettleMs = 60000;
 constexpr int kLongestOperator = 64;
 constexpr int kLongestReplyTimeoutMs = 10000;
+
+// Qt's own warnings (a port's, a file's) speak of its classes, not of loggers and records: what
+// went wrong reaches the user as the program's own message. Only a fatal one gets through;
+// TEMPYRA_CLI_QT_MESSAGES=1 shows them all, for a developer.
+void qtMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    static const bool all = qEnvironmentVariableIntValue("TEMPYRA_CLI_QT_MESSAGES") == 1;
+    if (all || type == QtFatalMsg)
+        std::fprintf(stderr, "tempyra-cli: Qt: %s\n", qUtf8Printable(message));
+}
 
 int usageError(const QString &message)
 {
@@ -246,6 +257,7 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
 
 int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(qtMessage);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tempyra-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TEMPYRA_VERSION));

@@ -278,14 +278,12 @@ private slots:
         click("ConnectButton");
         const QString other = QStringLiteral("F on 20 10 02 45 01 30 CSV UTC-03:00");
         setForm(window.get(), other);
-        QSignalSpy deliveries(serialPort, &QSerialPort::readyRead);
         QSignalSpy filled(namedChild<QLineEdit>(window.get(), "deviceTime"),
                           &QLineEdit::textChanged);
         click("readButton");
         QVERIFY(filled.wait(2000));
         QCOMPARE(text("deviceID"), QStringLiteral("TL-0001"));
         QCOMPARE(formText(window.get()), kDefaults);
-        QCOMPARE(deliveries.count(), 5); // three replies, the first two copies
         // Disconnected at once, the reply's copy waits in the closed port: the next connection
         // does not take it for the identification answer.
         click("ConnectButton");
