@@ -1,11 +1,14 @@
-// The audit record against its size.
+// The audit record against its size, and signed against unsigned.
 //
-//   bench-audit make N FILE              A chained record of N lines like a station's, for
-//                                        "tempyra-cli audit verify".
-//   bench-audit append RUNS SMALL LARGE  Makes SMALL with 10 lines and LARGE with 100,000, then
-//                                        appends one line to each in turn, RUNS times, as
-//                                        tempyra-cli does after a write (lock, end of the file,
-//                                        one write); prints the median of each.
+//   bench-audit make N FILE [KEY]    A chained record of N lines like a station's, signed with
+//                                    the station key KEY (made when it does not exist), for
+//                                    "tempyra-cli audit verify" and "report".
+//   bench-audit append RUNS DIR      Makes in DIR a record of 10 lines, one of 100,000 and one
+//                                    of 100,000 signed lines with DIR/station.key, then appends
+//                                    one line to each in turn, RUNS times, as tempyra-cli does
+//                                    after a write (lock, end of the file, one write flushed to
+//                                    the disk), the signed record's signed; prints the median
+//                                    of each.
 
 #include "audit.h"
 #include "benchprobe.h"
@@ -14,6 +17,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
+
+#include <optional>
 
 #include <algorithm>
 #include <cstdio>
@@ -54,7 +59,18 @@ QJsonObject writeLine(int n)
             {QStringLiteral("user"), QStringLiteral("ana")}};
 }
 
-void make(int lines, const QString &path)
+std::optional<StationKey> stationKey(const QString &path)
+{
+    QString error;
+    std::optional<StationKey> key = QFile::exists(path)
+        ? StationKey::load(path, &error)
+        : StationKey::create(path, QStringLiteral("made by the benchmark"), &error);
+    if (!key)
+        fail(error);
+    return key;
+}
+
+void make(int lines, const QString &path, const StationKey *key)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -62,7 +78,7 @@ void make(int lines, const QString &path)
     QByteArray previous;
     QByteArray data;
     for (int n = 0; n < lines; ++n) {
-        previous = Audit::chainedLine(writeLine(n), previous);
+        previous = Audit::chainedLine(writeLine(n), previous, key);
         data += previous + '\n';
     }
     if (file.write(data) != data.size())
@@ -76,26 +92,36 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void append(int runs, const QString &small, const QString &large)
+void append(int runs, const QString &dir)
 {
-    make(10, small);
-    make(100000, large);
-    std::vector<double> smallUs;
-    std::vector<double> largeUs;
+    const std::optional<StationKey> key = stationKey(dir + QStringLiteral("/station.key"));
+    struct Record
+    {
+        QString path;
+        const StationKey *key;
+        std::vector<double> us;
+    };
+    Record records[] = {{dir + QStringLiteral("/small.jsonl"), nullptr, {}},
+                        {dir + QStringLiteral("/large.jsonl"), nullptr, {}},
+                        {dir + QStringLiteral("/signed.jsonl"), &*key, {}}};
+    make(10, records[0].path, nullptr);
+    make(100000, records[1].path, nullptr);
+    make(100000, records[2].path, &*key);
     for (int run = 0; run < runs + kWarmUp; ++run) {
-        for (const QString &path : {small, large}) {
+        for (Record &record : records) {
             QList<QJsonObject> line {writeLine(run)};
             QString error;
             QElapsedTimer timer;
             timer.start();
-            if (!Audit::append(path, line, nullptr, &error))
+            if (!Audit::append(record.path, line, record.key, &error))
                 fail(error);
             if (run >= kWarmUp)
-                (path == small ? smallUs : largeUs).push_back(timer.nsecsElapsed() / 1000.0);
+                record.us.push_back(timer.nsecsElapsed() / 1000.0);
         }
     }
-    BenchProbe::report("append_small_us", median(smallUs));
-    BenchProbe::report("append_large_us", median(largeUs));
+    BenchProbe::report("append_small_us", median(records[0].us));
+    BenchProbe::report("append_large_us", median(records[1].us));
+    BenchProbe::report("append_signed_us", median(records[2].us));
 }
 
 } // namespace
@@ -104,11 +130,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 4 && arguments[1] == QLatin1String("make"))
-        make(arguments[2].toInt(), arguments[3]);
-    else if (arguments.size() == 5 && arguments[1] == QLatin1String("append"))
-        append(arguments[2].toInt(), arguments[3], arguments[4]);
-    else
-        fail(QStringLiteral("usage: bench-audit make N FILE | append RUNS SMALL LARGE"));
+    if ((arguments.size() == 4 || arguments.size() == 5) && arguments[1] == QLatin1String("make")) {
+        const std::optional<StationKey> key
+            = arguments.size() == 5 ? stationKey(arguments[4]) : std::nullopt;
+        make(arguments[2].toInt(), arguments[3], key ? &*key : nullptr);
+    } else if (arguments.size() == 4 && arguments[1] == QLatin1String("append")) {
+        append(arguments[2].toInt(), arguments[3]);
+    } else {
+        fail(QStringLiteral("usage: bench-audit make N FILE [KEY] | append RUNS DIR"));
+    }
     return 0;
 }

@@ -280,6 +280,7 @@ cli_bench 1 || status=$?
 if [[ $status -eq 0 ]]; then
     cli_bench 4
     cli_bench 8
+    cli_bench 32
     one=$(value "$work/cli-1.txt" write_ms)
     row "tempyra-cli write --all, 1 logger (ms)" "$one" - - "reference of the rows below" info
     four=$(value "$work/cli-4.txt" write_ms)
@@ -290,43 +291,127 @@ if [[ $status -eq 0 ]]; then
     ratio=$(calc "$eight / $one")
     row "tempyra-cli write --all, 8 loggers (ms)" "$eight" "$one" "${ratio}×" "≤ 1.5× (1 logger)" \
         "$(at_most "$ratio" 1.5)"
+    many=$(value "$work/cli-32.txt" write_ms)
+    ratio=$(calc "$many / $one")
+    row "tempyra-cli write --all, 32 loggers (ms)" "$many" "$one" "${ratio}×" "≤ 2× (1 logger)" \
+        "$(at_most "$ratio" 2)"
     note "tempyra-cli write --all: from the program's start to its end, a port scan, then for" \
         "every logger at the same time open, identification, identifier, the 37-byte write," \
-        "read back and compare, close, and one audit line each. The loggers share one thread," \
-        "so what grows with their number is the work each costs the processor, most of it" \
-        "opening the port, where Qt takes a lock file in /run/lock (a tmpfs, on the bench as" \
-        "on Debian)."
+        "read back and compare, close, and the audit lines appended together. The loggers share" \
+        "one thread, so what grows with their number is the work each costs the processor, most" \
+        "of it opening the port, where Qt takes a lock file in /run/lock (a tmpfs, on the bench" \
+        "as on Debian)."
 else
     skipped "tempyra-cli write --all, 8 loggers (ms)" "≤ 1.5× (1 logger)"
 fi
 
-# --- 6. The audit record against its size ---------------------------------------------------
+# One logger written with a shipment list of 100,000 identifiers against one of 10.
+cli_expect() {
+    set -euo pipefail
+    local n
+    for n in 10 100000; do
+        { echo TL-0001; seq -f 'TL-9%05g' $((n - 1)); } >"$work/list-$n"
+        # The others on the list are never seen: exit status 1.
+        python3 bench/measure.py "$runs" --ok 1 -- "$cli" write "$work/profile.json" \
+            --expect "$work/list-$n" --log "$work/audit.jsonl" | sed "s/^/list_${n}_/"
+    done
+}
+status=0
+on_bench --logger -- bash -c "$(declare -f cli_expect); cli_expect" >"$work/expect.txt" || status=$?
+if [[ $status -eq 0 ]]; then
+    long=$(value "$work/expect.txt" list_100000_wall_ms)
+    short=$(value "$work/expect.txt" list_10_wall_ms)
+    ratio=$(calc "$long / $short")
+    row "write, 100,000-line shipment list (ms)" "$long" "$short" "${ratio}×" "≤ 1.2× (10 lines)" \
+        "$(at_most "$ratio" 1.2)"
+else
+    skipped "write, 100,000-line shipment list (ms)" "≤ 1.2× (10 lines)"
+fi
 
-# Appending one line (lock, the end of the file, one write), 10 lines against 100,000, in turn.
-"$bin/bench-audit" append $((runs * 10)) "$work/audit-10.jsonl" "$work/audit-100k.jsonl" \
-    >"$work/audit.txt"
+# A station with 32 loggers plugged in within about a second: from each one's plugging in to
+# the end of its verified attempt.
+cli_cradles() {
+    set -euo pipefail
+    local n
+    for n in $(seq 0 31); do "$TEMPYRA_VUSB_CTL" unplug "$n"; done
+    seq -f 'TL-%04g' 32 >"$work/cradles"
+    "$cli" provision "$work/profile.json" --expect "$work/cradles" --log "$work/cradles.jsonl" \
+        --json >"$work/cradles.json" 2>/dev/null &
+    local pid=$!
+    sleep 1
+    for n in $(seq 0 31); do
+        ("$TEMPYRA_VUSB_CTL" replug "$n" && echo "TL-$(printf %04d $((n + 1))) $(date +%s%N)") &
+    done >"$work/plugged"
+    wait "$pid"
+    python3 - "$work/cradles.json" "$work/plugged" <<'PY'
+import datetime, json, sys
+plugged = {d: int(ns) / 1e6 for d, ns in (l.split() for l in open(sys.argv[2]))}
+done = {}
+for l in json.load(open(sys.argv[1]))["loggers"]:
+    if l["outcome"] == "verified":
+        t = datetime.datetime.strptime(l["time"], "%Y-%m-%dT%H:%M:%S.%fZ")
+        done[l["device"]] = t.replace(tzinfo=datetime.timezone.utc).timestamp() * 1000
+assert sorted(done) == sorted(plugged), "not every logger verified"
+print(f"plug_span_ms {max(plugged.values()) - min(plugged.values()):.0f}")
+print(f"slowest_ms {max(done[d] - plugged[d] for d in done):.0f}")
+PY
+}
+status=0
+cradles=()
+for ((k = 0; k < 32; k++)); do cradles+=(--logger); done
+on_bench "${cradles[@]}" -- bash -c "$(declare -f cli_cradles); cli_cradles" >"$work/cradles.txt" \
+    || status=$?
+if [[ $status -eq 0 ]]; then
+    slowest=$(value "$work/cradles.txt" slowest_ms)
+    row "provision, 32 loggers: slowest plug-in to verified (ms)" "$slowest" - - "≤ 2000 ms" \
+        "$(at_most "$slowest" 2000)"
+    note "Cradles: a station with a list of 32 loggers, all plugged in within" \
+        "$(value "$work/cradles.txt" plug_span_ms) ms (one plug-in each by the bench's control" \
+        "helper, side by side); the figure is the longest time from a logger's plugging in to the" \
+        "end of its verified attempt. The station looks at the port list every 300 ms."
+else
+    skipped "provision, 32 loggers: slowest plug-in to verified (ms)" "≤ 2000 ms"
+fi
+
+# --- 6. The audit record against its size, signed and not --------------------------------------
+
+# Appending one line (lock, the end of the file, one write flushed), 10 lines against 100,000,
+# and a signed line to a signed record of 100,000, in turn.
+mkdir "$work/audit"
+"$bin/bench-audit" append $((runs * 10)) "$work/audit" >"$work/audit.txt"
 small=$(value "$work/audit.txt" append_small_us)
 large=$(value "$work/audit.txt" append_large_us)
+signed=$(value "$work/audit.txt" append_signed_us)
 ratio=$(calc "$large / $small")
 row "Audit line appended, 100,000-line record (µs)" "$large" "$small" "${ratio}×" \
     "≤ 1.2× (10-line record)" "$(at_most "$ratio" 1.2)"
-# tempyra-cli audit verify from its start to its end, on a record of 100,000 lines.
-"$bin/bench-audit" make 100000 "$work/audit-verify.jsonl"
-: >"$work/verify-times"
-for ((i = 0; i < runs + 1; i++)); do
-    start=$(date +%s%N)
-    "$build/cli/tempyra-cli" audit verify "$work/audit-verify.jsonl" >/dev/null
-    end=$(date +%s%N)
-    ((i < 1)) || echo "$((end - start))" >>"$work/verify-times"
-done
-verify_ms=$(sort -n "$work/verify-times" | awk '{ v[NR] = $1 } END {
-    printf "%.1f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1e6 }')
+ratio=$(calc "$signed / $large")
+row "Signed audit line appended, 100,000 lines (µs)" "$signed" "$large" "${ratio}×" \
+    "≤ 1.2× (unsigned)" "$(at_most "$ratio" 1.2)"
+# tempyra-cli audit verify and report from their start to their end, on 100,000 lines.
+"$cli" key show --key "$work/audit/station.key" >"$work/audit/station.pub"
+python3 bench/measure.py "$runs" -- "$cli" audit verify "$work/audit/large.jsonl" >"$work/verify.txt"
+verify_ms=$(value "$work/verify.txt" wall_ms)
 row "audit verify, 100,000-line record (ms)" "$verify_ms" - - "< 1000 ms" "$(at_most "$verify_ms" 999.9)"
+python3 bench/measure.py 5 -- "$cli" audit verify "$work/audit/signed.jsonl" \
+    --trust "$work/audit/station.pub" >"$work/verify-trust.txt"
+trust_ms=$(value "$work/verify-trust.txt" wall_ms)
+row "audit verify --trust, 100,000 signed lines (ms)" "$trust_ms" - - "< 3000 ms" "$(at_most "$trust_ms" 2999.9)"
+python3 bench/measure.py 5 -- "$cli" report "$work/audit/signed.jsonl" \
+    --trust "$work/audit/station.pub" --output "$work/audit/report.html" >"$work/report.txt"
+report_ms=$(value "$work/report.txt" wall_ms)
+report_mib=$(value "$work/report.txt" peak_mib)
+row "report, 100,000 signed lines (ms)" "$report_ms" - - "< 2000 ms" "$(at_most "$report_ms" 1999.9)"
+row "report, 100,000 signed lines (peak MiB)" "$report_mib" - - "< 150 MiB" "$(at_most "$report_mib" 149.9)"
 note "Audit record: $((runs * 10)) appends to each record in turn, median per append; the" \
-    "100,000-line record is $(($(stat -c %s "$work/audit-100k.jsonl") / 1048576)) MiB. Appending" \
-    "reads only the record's end, so its size does not count; the time is the lock file, opening" \
-    "the record and one write. audit verify reads the whole record, hashes and parses every" \
-    "line, the lines shared out between the processor's cores."
+    "100,000-line record is $(($(stat -c %s "$work/audit/large.jsonl") / 1048576)) MiB, the signed" \
+    "one $(($(stat -c %s "$work/audit/signed.jsonl") / 1048576)) MiB. Appending reads only the" \
+    "record's end, so its size does not count; the time is the lock file, opening the record," \
+    "one write and its flush to the disk ($(df --output=fstype "$work" | tail -n 1) here), and" \
+    "for the signed line one Ed25519 signature. audit verify reads the whole record, hashes and" \
+    "parses every line and with --trust checks every line's signature, the lines shared out" \
+    "between the processor's cores; median of $runs runs (5 with --trust). report: the same" \
+    "check, then the page written to a file; peak resident memory of the process."
 
 # --- 7. Windows: start-up under Wine, package sizes -------------------------------------------
 

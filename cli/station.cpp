@@ -255,7 +255,7 @@ void Station::attemptDone(Plugging *plugging)
     if (link.lineLost() && !plugging->retry)
         unplugged(plugging);
     if (m_provisioning && m_session.expecting() && m_session.allExpectedVerified() && !m_stopping) {
-        emit everyExpectedVerified();
+        m_everyExpectedVerified = true;
         stop();
     }
     endIfDone();
@@ -429,6 +429,9 @@ void Station::endIfDone()
         return;
     m_finished = true;
     m_appendTimer->stop();
+    // Told once the last logger's own line has been told.
+    if (m_everyExpectedVerified)
+        emit everyExpectedVerified();
     for (Plugging *plugging : qAsConst(m_pluggings))
         if (plugging->link)
             plugging->link->release();

@@ -123,6 +123,7 @@ private:
     bool m_provisioning = false;
     bool m_stopping = false;
     bool m_finished = false;
+    bool m_everyExpectedVerified = false;
     QStringList m_portNames; // provision: the ports named, empty for all
     QSet<QString> m_unlistedTaken;
     QTimer *m_scan = nullptr;
