@@ -82,7 +82,7 @@ wait "$pid" 2>/dev/null || true
 
 # The command-line program: its help, and a list of the loggers (none here) that ends by itself.
 help=$(/usr/bin/tempyra-cli --help) || fail "tempyra-cli --help failed"
-grep -q 'list, read, write, provision, audit or report' <<<"$help" ||
+grep -q 'list, read, write, provision, audit, report or' <<<"$help" ||
     fail "tempyra-cli --help names no commands"
 /usr/bin/tempyra-cli list </dev/null || fail "tempyra-cli list failed"
 # A record of two chained lines made here: the installed program checks it and makes its page.
@@ -94,6 +94,17 @@ printf '%s\n{"device":"TL-0002","outcome":"refused","prev":"%s","seq":2}\n' "$fi
 /usr/bin/tempyra-cli audit verify "$record/audit.jsonl" || fail "tempyra-cli audit verify failed"
 /usr/bin/tempyra-cli report "$record/audit.jsonl" --output "$record/report.html" &&
     grep -q 'TL-0002' "$record/report.html" || fail "tempyra-cli report failed"
+# A station key, and a signed line of it (the repair of a line cut short) that the public key
+# verifies, until the line is changed.
+/usr/bin/tempyra-cli key new --key "$record/station.key" >"$record/station.pub" 2>/dev/null &&
+    [ "$(stat -c %a "$record/station.key")" = 600 ] || fail "tempyra-cli key new failed"
+printf '{"device":"TL-0003","outc' >"$record/signed.jsonl"
+/usr/bin/tempyra-cli audit repair "$record/signed.jsonl" --key "$record/station.key" 2>/dev/null &&
+    /usr/bin/tempyra-cli audit verify "$record/signed.jsonl" --trust "$record/station.pub" ||
+    fail "a signed line does not verify"
+sed -i 's/"user":"/"user":"x/' "$record/signed.jsonl"
+! /usr/bin/tempyra-cli audit verify "$record/signed.jsonl" --trust "$record/station.pub" >/dev/null ||
+    fail "a changed signed line verifies"
 rm -rf "$record"
 zcat "$out/root/usr/share/man/man1/tempyra-cli.1.gz" | grep -q '^\.TH TEMPYRA-CLI 1' ||
     fail "the manual page of tempyra-cli does not read"
