@@ -157,6 +157,36 @@ QString cutMessage(const QString &path, int bytes)
         .arg(bytes);
 }
 
+// The record locked against other writers, opened for appending, with its last line read (and
+// the line before it, on request).
+struct LockedRecord
+{
+    explicit LockedRecord(const QString &path)
+        : lockFile(path + QStringLiteral(".lock"))
+        , file(path)
+    { }
+
+    bool open(QString *error, QByteArray *before = nullptr)
+    {
+        if (!lock(lockFile, file.fileName(), error) || !openForAppending(file, error))
+            return false;
+        const std::optional<QByteArray> tail = lastLine(file, &endsWithNewline, before);
+        if (!tail) {
+            *error = QStringLiteral("cannot read the end of the audit record %1: %2")
+                         .arg(native(file.fileName()), file.errorString());
+            return false;
+        }
+        last = *tail;
+        return true;
+    }
+    bool whole() const { return isWhole(last, endsWithNewline); }
+
+    QLockFile lockFile;
+    QFile file;
+    QByteArray last;
+    bool endsWithNewline = true;
+};
+
 // One write of every byte, or the file as it was; the cause in error.
 bool writeWhole(QFile &file, const QByteArray &bytes, const QString &path, QString *error)
 {
@@ -375,24 +405,14 @@ bool usable(const QString &path, bool createFolder, QString *error, bool *cut)
                      .arg(native(path), info.isDir() ? QStringLiteral(" but a folder") : QString());
         return false;
     }
-    QLockFile lockFile(path + QStringLiteral(".lock"));
-    if (!lock(lockFile, path, error))
+    LockedRecord record(path);
+    if (!record.open(error))
         return false;
-    QFile file(path);
-    if (!openForAppending(file, error))
-        return false;
-    bool endsWithNewline = true;
-    const std::optional<QByteArray> last = lastLine(file, &endsWithNewline);
-    if (!last) {
-        *error = QStringLiteral("cannot read the end of the audit record %1: %2")
-                     .arg(native(path), file.errorString());
-        return false;
-    }
-    if (isWhole(*last, endsWithNewline))
+    if (record.whole())
         return true;
     if (cut)
         *cut = true;
-    *error = cutMessage(path, last->size());
+    *error = cutMessage(path, record.last.size());
     return false;
 }
 
@@ -425,33 +445,23 @@ QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const Sta
 bool append(const QString &path, const QList<QJsonObject> &records, const StationKey *key,
             QString *error, Head *head)
 {
-    QLockFile lockFile(path + QStringLiteral(".lock"));
-    if (!lock(lockFile, path, error))
+    LockedRecord record(path);
+    if (!record.open(error))
         return false;
-    QFile file(path);
-    if (!openForAppending(file, error))
-        return false;
-    bool endsWithNewline = true;
-    std::optional<QByteArray> previous = lastLine(file, &endsWithNewline);
-    if (!previous) {
-        *error = QStringLiteral("cannot read the end of the audit record %1: %2")
-                     .arg(native(path), file.errorString());
+    if (!record.whole()) {
+        *error = cutMessage(path, record.last.size());
         return false;
     }
-    if (!isWhole(*previous, endsWithNewline)) {
-        *error = cutMessage(path, previous->size());
-        return false;
-    }
+    QByteArray previous = record.last;
     QByteArray bytes;
-    for (const QJsonObject &record : records) {
-        previous = chainedLine(record, *previous, key);
-        bytes += *previous + '\n';
+    for (const QJsonObject &line : records) {
+        previous = chainedLine(line, previous, key);
+        bytes += previous + '\n';
     }
-    if (!writeWhole(file, bytes, path, error))
+    if (!writeWhole(record.file, bytes, path, error))
         return false;
     if (head)
-        *head = {QJsonDocument::fromJson(*previous).object().value(kSeq).toInt(),
-                 lineHash(*previous)};
+        *head = {QJsonDocument::fromJson(previous).object().value(kSeq).toInt(), lineHash(previous)};
     return true;
 }
 
@@ -478,41 +488,32 @@ bool repair(const QString &path, const StationKey *key, const QString &operatorN
             QString *error, Head *head)
 {
     *repaired = false;
-    QLockFile lockFile(path + QStringLiteral(".lock"));
-    if (!lock(lockFile, path, error))
-        return false;
-    QFile file(path);
-    if (!openForAppending(file, error))
-        return false;
-    bool endsWithNewline = true;
+    LockedRecord record(path);
     QByteArray before;
-    const std::optional<QByteArray> cut = lastLine(file, &endsWithNewline, &before);
-    if (!cut) {
-        *error = QStringLiteral("cannot read the end of the audit record %1: %2")
-                     .arg(native(path), file.errorString());
+    if (!record.open(error, &before))
         return false;
-    }
-    if (isWhole(*cut, endsWithNewline))
+    if (record.whole())
         return true;
     // The line number of the cut line, for people: the newlines before it, plus one.
+    QFile &file = record.file;
     if (!file.seek(0)) {
         *error = file.errorString();
         return false;
     }
-    int lineNumber = 1;
+    int lineNumber = record.endsWithNewline ? 0 : 1;
     while (!file.atEnd())
         lineNumber += file.read(1 << 20).count('\n');
-    lineNumber -= endsWithNewline ? 1 : 0;
-    QJsonObject record {
+    const QByteArray &cut = record.last;
+    QJsonObject repair {
         {kRepair,
          QJsonObject {{QStringLiteral("line"), lineNumber},
-                      {QStringLiteral("bytes"), cut->size()},
-                      {QStringLiteral("sha256"), QString::fromLatin1(lineHash(*cut))},
-                      {QStringLiteral("fragment"), QString::fromLatin1(cut->toBase64())}}}};
-    stamp(record, operatorName);
-    const QByteArray line = chainedLine(record, before, key);
-    if (!writeWhole(file, (endsWithNewline ? QByteArray() : QByteArray("\n")) + line + '\n', path,
-                    error))
+                      {QStringLiteral("bytes"), cut.size()},
+                      {QStringLiteral("sha256"), QString::fromLatin1(lineHash(cut))},
+                      {QStringLiteral("fragment"), QString::fromLatin1(cut.toBase64())}}}};
+    stamp(repair, operatorName);
+    const QByteArray line = chainedLine(repair, before, key);
+    if (!writeWhole(file, (record.endsWithNewline ? QByteArray() : QByteArray("\n")) + line + '\n',
+                    path, error))
         return false;
     *repaired = true;
     if (head)
