@@ -42,6 +42,14 @@ count() {
     [[ $n -eq $3 ]] || fail "$n lines of $1 match /$2/, not $3: $(cat "$1")"
 }
 sim() { echo "$TEMPYRA_VUSB_DIR/sim$1.log"; }
+# ended PID STATUS: the program in the background, sent Ctrl-C (SIGINT) unless it ends by
+# itself, ended with STATUS.
+ended() {
+    local status=0
+    kill -INT "$1" 2>/dev/null || true
+    wait "$1" || status=$?
+    [[ $status -eq $2 ]] || fail "tempyra-cli exited $status, not $2: $(cat "$work/err")"
+}
 eventually() {
     for _ in $(seq 200); do
         "$@" 2>/dev/null && return 0
@@ -104,10 +112,7 @@ provision) # plugged and unplugged while it runs; Ctrl-C during a write lets it 
     sleep 1
     "$ctl" replug 0
     eventually at_least "$(sim 0)" '^cmd 3' 2
-    kill -INT "$pid"
-    status=0
-    wait "$pid" || status=$?
-    [[ $status -eq 0 ]] || fail "provision exited $status: $(cat "$work/err")"
+    ended "$pid" 0
     count "$work/out" '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ttyACM0 TL-0001 verified$' 2
     count "$work/out" '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ttyACM1 TL-0002 verified$' 1
     count "$work/out" . 3
@@ -159,8 +164,7 @@ named_port) # --port reaches a port the system does not list: the logger's bare 
     "$program" provision "$profile" --port "$pty" --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$work/out" verified 1
-    kill -INT "$pid"
-    wait "$pid" || fail "provision --port exited $?: $(cat "$work/err")"
+    ended "$pid" 0
     count "$(sim 0)" '^cmd 1 config:' 2
     # Help names the program, not the path it was started with, on standard output.
     cli 0 --help
@@ -183,10 +187,7 @@ station) # a shipment list: the stray is refused, the station ends by itself; th
     "$program" provision "$profile" --expect "$work/list" --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$work/out" 'TL-0001 verified' 1
-    kill -INT "$pid"
-    status=0
-    wait "$pid" || status=$?
-    [[ $status -eq 1 ]] || fail "provision ended by Ctrl-C exited $status"
+    ended "$pid" 1
     has "$work/err" '^tempyra-cli: not verified: TL-0009$'
     record_whole "$audit"
     ;;
@@ -217,10 +218,8 @@ shared) # two stations append to one record; a second Ctrl-C; a lock left by ano
     "$program" provision "$profile" --port ttyACM0 --settle 5000 --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$(sim 0)" '^cmd 1 ' 4
-    kill -INT "$pid" && sleep 0.2 && kill -INT "$pid"
-    status=0
-    wait "$pid" || status=$?
-    [[ $status -eq 1 ]] || fail "two Ctrl-C: exit $status"
+    kill -INT "$pid" && sleep 0.2
+    ended "$pid" 1 # the second Ctrl-C
     has "$audit" '"outcome":"unverified".*"reason":"interrupted"'
     record_whole "$audit"
     # A station on another computer keeps the lock (one left behind goes stale): the write is
@@ -233,10 +232,8 @@ shared) # two stations append to one record; a second Ctrl-C; a lock left by ano
     holder=$!
     "$ctl" replug 0
     eventually at_least "$work/err" 'stayed locked' 1
-    kill "$holder" && kill -INT "$pid"
-    status=0
-    wait "$pid" || status=$?
-    [[ $status -eq 1 ]] || fail "an unrecorded write: exit $status"
+    kill "$holder"
+    ended "$pid" 1
     has "$work/err" "^tempyra-cli: the audit record $audit stayed locked for [0-9]+ s by tempyra-cli \(process 4242 on station-2\), since [0-9: -]+; remove $audit.lock if"
     ;;
 record) # an edited, a removed and a swapped line are found; the report holds every write
@@ -396,10 +393,7 @@ full_disk) # the record cannot be written: not recorded, no further logger writt
     cat /dev/zero >"$work/disk/filler" 2>/dev/null || true
     "$ctl" unplug 0 && "$ctl" replug 0
     eventually at_least "$work/out" 'TL-0001 verified, not recorded$' 2
-    kill -INT "$pid"
-    status=0
-    wait "$pid" || status=$?
-    [[ $status -eq 1 ]] || fail "a write not recorded: exit $status"
+    ended "$pid" 1
     has "$work/err" '^\{"attempt":1,.*"device":"TL-0001".*"outcome":"verified"'
     count "$audit" '"outcome":"verified"' 2
     record_whole "$audit"
@@ -427,8 +421,7 @@ replug) # unplugged and plugged in again at once, and another logger put on the 
     for n in 0 1; do "$ctl" unplug $n && "$ctl" replug $n; done
     eventually at_least "$work/out" 'ttyACM0 TL-0001 verified$' 2
     eventually at_least "$work/out" 'ttyACM1 TL-0009 verified$' 1
-    kill -INT "$pid"
-    wait "$pid" || fail "provision exited $?: $(cat "$work/err")"
+    ended "$pid" 0
     ;;
 slow) # a logger that answers after 400 ms
     cli 1 write "$profile" --log "$audit" --retries 0
