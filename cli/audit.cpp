@@ -251,21 +251,22 @@ LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
                            .toString()
                            .toLatin1();
     }
-    QByteArray body;
-    QByteArray signature;
-    // A line that names its signer but no longer has its signature where the signer put it
-    // was rewritten (a JSON tool that sorts the keys moves it): it does not match.
-    const bool split = Signature::split(text, &body, &signature);
-    if (line.signer.isEmpty())
+    if (line.signer.isEmpty()) {
         line.signature = LineFacts::Unsigned;
-    else if (!trusted)
+    } else if (!trusted) {
         line.signature = LineFacts::Unchecked;
-    else if (!trusted->contains(line.signer))
+    } else if (!trusted->contains(line.signer)) {
         line.signature = LineFacts::Untrusted;
-    else
-        line.signature = split && Signature::verify(body, signature, trusted->value(line.signer))
+    } else {
+        // A line that names its signer but no longer has its signature where the signer put it
+        // was rewritten (a JSON tool that sorts the keys moves it): it does not match.
+        QByteArray body;
+        QByteArray signature;
+        line.signature = Signature::split(text, &body, &signature)
+                && Signature::verify(body, signature, trusted->value(line.signer))
             ? LineFacts::Good
             : LineFacts::Bad;
+    }
     return line;
 }
 
@@ -461,7 +462,8 @@ bool append(const QString &path, const QList<QJsonObject> &records, const Statio
     if (!writeWhole(record.file, bytes, path, error))
         return false;
     if (head)
-        *head = {QJsonDocument::fromJson(previous).object().value(kSeq).toInt(), lineHash(previous)};
+        *head
+            = {QJsonDocument::fromJson(previous).object().value(kSeq).toInt(), lineHash(previous)};
     return true;
 }
 

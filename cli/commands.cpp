@@ -334,21 +334,21 @@ void Commands::stop()
 void Commands::stationFinished()
 {
     const Session &session = m_station->session();
-    const QStringList missing = session.missing();
+    const int missing = session.missingCount();
     // A station with a list is done when every logger on it is verified, whatever else was
     // plugged in meanwhile; any other run when every logger it took was.
     const bool done = m_provisioning && session.expecting()
-        ? missing.isEmpty() && !m_recordFailed
-        : !session.anyUndone() && missing.isEmpty() && !m_recordFailed;
+        ? missing == 0 && !m_recordFailed
+        : !session.anyUndone() && missing == 0 && !m_recordFailed;
     if (!done)
         m_exitCode = kExitFailed;
     standardError() << "tempyra-cli: summary: " << session.text(kNamesShown) << Qt::endl;
-    if (!missing.isEmpty())
+    if (missing > 0)
         standardError() << "tempyra-cli: not verified: "
-                        << QStringList(missing.mid(0, kNamesShown)).join(QLatin1String(", "))
-                        << (missing.size() > kNamesShown
+                        << session.missing(kNamesShown).join(QLatin1String(", "))
+                        << (missing > kNamesShown
                                 ? QStringLiteral(" and %1 more (--json lists them all)")
-                                      .arg(missing.size() - kNamesShown)
+                                      .arg(missing - kNamesShown)
                                 : QString())
                         << Qt::endl;
     // Lines the record could not take are not lost: they go to standard error, to be kept.

@@ -142,14 +142,14 @@ std::optional<int> replyTimeoutOption(const QCommandLineParser &parser, QString 
 }
 
 // The identifiers of an --expect file.
-std::optional<QStringList> expectedList(const QString &path, QString *error)
+std::optional<ExpectedList> expectedList(const QString &path, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("--expect %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    const std::optional<QStringList> expected = Session::parseExpected(file.readAll(), error);
+    const std::optional<ExpectedList> expected = ExpectedList::parse(file.readAll(), error);
     if (!expected)
         *error = QStringLiteral("--expect %1: %2").arg(path, *error);
     return expected;
@@ -232,7 +232,7 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
     }
 
     if (parser.isSet(QStringLiteral("expect"))) {
-        const std::optional<QStringList> expected
+        const std::optional<ExpectedList> expected
             = expectedList(parser.value(QStringLiteral("expect")), error);
         if (!expected)
             return std::nullopt;
@@ -411,11 +411,11 @@ int main(int argc, char *argv[])
         options.trust = parser.values(trust);
         if (parser.isSet(QStringLiteral("expect"))) {
             QString error;
-            const std::optional<QStringList> expected
+            const std::optional<ExpectedList> expected
                 = expectedList(parser.value(QStringLiteral("expect")), &error);
             if (!expected)
                 return usageError(error);
-            options.expected = *expected;
+            options.expected = expected->toStringList();
         }
         Report::Period &period = options.period;
         for (const QString &name : {QStringLiteral("since"), QStringLiteral("until")}) {

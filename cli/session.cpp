@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -12,15 +13,6 @@ const char *const kNames[] = {"verified", "written", "mismatched", "failed", "re
 
 // A device identifier is cut at this many bytes by the link; a longer line is no identifier.
 constexpr int kLongestIdentifier = 64;
-
-// At most most of the names, and how many more there are.
-QString someOf(const QStringList &names, int most)
-{
-    if (names.size() <= most)
-        return names.join(QLatin1String(", "));
-    return QStringList(names.mid(0, most)).join(QLatin1String(", "))
-        + QStringLiteral(" and %1 more").arg(names.size() - most);
-}
 
 } // namespace
 
@@ -42,52 +34,122 @@ QLatin1String Session::name(Outcome outcome)
     return QLatin1String(kNames[outcome]);
 }
 
-std::optional<QStringList> Session::parseExpected(const QByteArray &text, QString *error)
+std::optional<ExpectedList> ExpectedList::parse(const QByteArray &text, QString *error)
 {
-    // A comment starts at a "#" at the start of a line or after a space.
-    static const QRegularExpression comment(QStringLiteral("(^|\\s)#.*$"));
-    QStringList identifiers;
-    QSet<QString> listed;
-    const QStringList lines
-        = QString::fromUtf8(text).remove(QChar(0xfeff)).split(QLatin1Char('\n'));
-    for (int i = 0; i < lines.size(); ++i) {
-        QString identifier = lines[i];
-        if (identifier.contains(QLatin1Char('#')))
-            identifier.remove(comment);
-        identifier = identifier.trimmed();
-        if (identifier.isEmpty() || listed.contains(identifier))
-            continue;
-        if (identifier.toUtf8().size() > kLongestIdentifier) {
-            *error = QStringLiteral("line %1 is longer than a device identifier").arg(i + 1);
+    ExpectedList list;
+    list.m_text = text;
+    const char *const data = text.constData();
+    const int size = text.size();
+    // Slots for one identifier a line at the most; lines are counted by their ends.
+    int lines = 1;
+    for (const char *p = data;
+         (p = static_cast<const char *>(std::memchr(p, '\n', size_t(data + size - p)))); ++p)
+        ++lines;
+    int slotCount = 16;
+    while (slotCount < 2 * lines)
+        slotCount *= 2;
+    list.m_slots.fill(0, slotCount);
+    const auto space
+        = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; };
+    int line = 0;
+    for (int start = text.startsWith("\xef\xbb\xbf") ? 3 : 0; start < size; ++line) {
+        int end = text.indexOf('\n', start);
+        if (end < 0)
+            end = size;
+        const int next = end + 1;
+        // A comment starts at a "#" at the start of the line or after a space.
+        for (int i = start; i < end; ++i)
+            if (data[i] == '#' && (i == start || space(data[i - 1]))) {
+                end = i;
+                break;
+            }
+        while (start < end && space(data[start]))
+            ++start;
+        while (end > start && space(data[end - 1]))
+            --end;
+        if (end - start > kLongestIdentifier) {
+            *error = QStringLiteral("line %1 is longer than a device identifier").arg(line + 1);
             return std::nullopt;
         }
-        listed.insert(identifier);
-        identifiers.append(identifier);
+        if (end > start)
+            list.insert(start, end - start);
+        start = next;
     }
-    if (identifiers.isEmpty()) {
+    if (list.isEmpty()) {
         *error = QStringLiteral("lists no device identifier");
         return std::nullopt;
     }
-    return identifiers;
+    return list;
 }
 
-void Session::expect(const QStringList &identifiers)
+QString ExpectedList::at(int i) const
 {
-    m_expected = identifiers;
-    m_expectedSet = QSet<QString>(identifiers.cbegin(), identifiers.cend());
-    m_expectedVerified = 0;
-    for (auto it = m_outcomes.cbegin(); it != m_outcomes.cend(); ++it)
-        m_expectedVerified += it.value() == Verified && isExpected(it.key());
+    const Piece &piece = m_pieces.at(i);
+    return QString::fromUtf8(m_text.constData() + piece.start, piece.length);
+}
+
+int ExpectedList::slot(const char *identifier, int length) const
+{
+    // Qt's hash of short texts that differ in one digit differs in few low bits: mixed, so that
+    // the slots of a numbered list spread.
+    uint hash = qHashBits(identifier, size_t(length));
+    hash ^= hash >> 16;
+    hash *= 0x45d9f3bu;
+    hash ^= hash >> 16;
+    const int mask = m_slots.size() - 1;
+    for (int slot = int(hash & uint(mask));; slot = (slot + 1) & mask) {
+        const int place = m_slots.at(slot) - 1;
+        if (place < 0)
+            return slot;
+        const Piece &piece = m_pieces.at(place);
+        if (piece.length == length
+            && std::memcmp(m_text.constData() + piece.start, identifier, size_t(length)) == 0)
+            return slot;
+    }
+}
+
+int ExpectedList::find(const char *identifier, int length) const
+{
+    return m_slots.isEmpty() ? -1 : m_slots.at(slot(identifier, length)) - 1;
+}
+
+void ExpectedList::insert(int start, int length)
+{
+    const int free = slot(m_text.constData() + start, length);
+    if (m_slots.at(free) != 0)
+        return; // listed before
+    m_pieces.append({start, length});
+    m_slots[free] = m_pieces.size();
+}
+
+QStringList ExpectedList::toStringList() const
+{
+    QStringList list;
+    list.reserve(size());
+    for (int i = 0; i < size(); ++i)
+        list.append(at(i));
+    return list;
+}
+
+void Session::expect(const ExpectedList &expected)
+{
+    m_expected = expected;
+    m_seen.fill(Unseen, expected.size());
+    m_expectedVerified = m_expectedSeen = 0;
 }
 
 void Session::add(const QString &logger, Outcome outcome, bool identified)
 {
-    if (isExpected(logger))
-        m_expectedVerified
-            += int(outcome == Verified) - int(m_outcomes.value(logger, Failed) == Verified);
     m_outcomes.insert(logger, outcome);
     if (!identified)
         m_unidentified.insert(logger);
+    const int place = expecting() ? m_expected.indexOf(logger) : -1;
+    if (place < 0)
+        return;
+    char &seen = m_seen[place];
+    m_expectedSeen += seen == Unseen;
+    m_expectedVerified += int(outcome == Verified) - int(seen == SeenVerified);
+    seen = outcome == Verified ? SeenVerified : SeenNotVerified;
 }
 
 void Session::forget(const QString &logger)
@@ -105,22 +167,23 @@ void Session::setRecorded(const QString &logger, bool recorded)
         m_unrecorded.insert(logger);
 }
 
-QStringList Session::missing() const
+QStringList Session::expected(Seen below, int most) const
 {
     QStringList list;
-    for (const QString &identifier : m_expected)
-        if (m_outcomes.value(identifier, Failed) != Verified)
-            list.append(identifier);
+    for (int i = 0; i < m_seen.size() && (most < 0 || list.size() < most); ++i)
+        if (m_seen[i] < below)
+            list.append(m_expected.at(i));
     return list;
 }
 
-QStringList Session::neverSeen() const
+QStringList Session::missing(int most) const
 {
-    QStringList list;
-    for (const QString &identifier : m_expected)
-        if (!m_outcomes.contains(identifier))
-            list.append(identifier);
-    return list;
+    return expected(SeenVerified, most);
+}
+
+QStringList Session::neverSeen(int most) const
+{
+    return expected(SeenNotVerified, most);
 }
 
 bool Session::anyUndone() const
@@ -144,31 +207,34 @@ QString Session::text(int most) const
 {
     QStringList counts;
     QString lines;
-    const auto line = [&lines, most](const QString &name, const QStringList &loggers) {
-        if (!loggers.isEmpty())
-            lines += QStringLiteral("\n  %1%2")
-                         .arg((name + QLatin1Char(' ')).leftJustified(12), someOf(loggers, most));
+    const auto line = [&lines, most](const QString &name, const QStringList &loggers, int count) {
+        if (loggers.isEmpty())
+            return;
+        lines += QStringLiteral("\n  %1%2")
+                     .arg((name + QLatin1Char(' ')).leftJustified(12),
+                          loggers.mid(0, most).join(QLatin1String(", ")));
+        if (count > most)
+            lines += QStringLiteral(" and %1 more").arg(count - most);
     };
     for (int outcome = Verified; outcome <= Refused; ++outcome) {
         const QStringList list = loggers(Outcome(outcome));
         if (outcome != Written || !list.isEmpty())
             counts.append(QStringLiteral("%1 %2").arg(list.size()).arg(name(Outcome(outcome))));
-        line(name(Outcome(outcome)), list);
+        line(name(Outcome(outcome)), list, list.size());
     }
     if (expecting()) {
         // A logger that never identified itself may be one of the list: its identifier is then
         // not known to have been unseen.
         const QString label = m_unidentified.isEmpty() ? QStringLiteral("never seen")
                                                        : QStringLiteral("not identified");
-        const QStringList unseen = neverSeen();
-        counts.append(QStringLiteral("%1 %2").arg(unseen.size()).arg(label));
-        line(label, unseen);
+        counts.append(QStringLiteral("%1 %2").arg(neverSeenCount()).arg(label));
+        line(label, neverSeen(most), neverSeenCount());
     }
     if (!m_unrecorded.isEmpty()) {
         QStringList list(m_unrecorded.cbegin(), m_unrecorded.cend());
         list.sort();
         counts.append(QStringLiteral("%1 not recorded").arg(list.size()));
-        line(QStringLiteral("not recorded"), list);
+        line(QStringLiteral("not recorded"), list, list.size());
     }
     return counts.join(QLatin1String(", ")) + lines;
 }

@@ -1,11 +1,52 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
 #include <QSet>
 #include <QStringList>
+#include <QVector>
 
 #include <optional>
+
+/// A shipment's list of device identifiers, as its file gives them: one a line, blank lines and
+/// "#" comments (at the start of a line or after a space) allowed, the first of repeated ones
+/// kept. Held as the file's own bytes, looked up by hash: a list of 100,000 costs little to read
+/// and next to nothing per logger.
+class ExpectedList
+{
+public:
+    /// Nothing, and error, when a line is longer than an identifier or the list names none.
+    static std::optional<ExpectedList> parse(const QByteArray &text, QString *error);
+
+    int size() const { return m_pieces.size(); }
+    bool isEmpty() const { return m_pieces.isEmpty(); }
+    /// The identifier's place in the list, from 0; -1 when it is not listed.
+    int indexOf(const QString &identifier) const
+    {
+        const QByteArray bytes = identifier.toUtf8();
+        return find(bytes.constData(), bytes.size());
+    }
+    QString at(int i) const;
+    QStringList toStringList() const;
+
+private:
+    struct Piece
+    {
+        int start;
+        int length;
+    };
+    /// The slot of identifier, or the free one where it goes.
+    int slot(const char *identifier, int length) const;
+    int find(const char *identifier, int length) const;
+    void insert(int start, int length);
+
+    QByteArray m_text;
+    QVector<Piece> m_pieces; // the identifiers, in the list's order
+    // Open addressing: place + 1 of the identifier whose hash leads here, 0 for none; a power
+    // of two at least twice the list's size.
+    QVector<int> m_slots;
+};
 
 /// What became of the loggers of one run of write or provision, for the summary at its end:
 /// one final state per logger. A logger is known by its device identifier, or, when it never
@@ -20,13 +61,9 @@ public:
     /// Its name in the summary, its JSON object and the report: "verified", "mismatched", ...
     static QLatin1String name(Outcome outcome);
 
-    /// The device identifiers of an expected-loggers list: one a line, blank lines and "#"
-    /// comments allowed, the first of repeated ones kept; nothing, and error, when it lists none.
-    static std::optional<QStringList> parseExpected(const QByteArray &text, QString *error);
-
-    void expect(const QStringList &identifiers);
+    void expect(const ExpectedList &expected);
     bool expecting() const { return !m_expected.isEmpty(); }
-    bool isExpected(const QString &identifier) const { return m_expectedSet.contains(identifier); }
+    bool isExpected(const QString &identifier) const { return m_expected.indexOf(identifier) >= 0; }
     /// True when every expected logger's last outcome is verified.
     bool allExpectedVerified() const { return m_expectedVerified == m_expected.size(); }
 
@@ -37,9 +74,12 @@ public:
     /// Whether the audit line of the logger's last attempt is still owed to the record.
     void setRecorded(const QString &logger, bool recorded);
 
-    /// The expected loggers not verified yet, and those never identified at all.
-    QStringList missing() const;
-    QStringList neverSeen() const;
+    /// The expected loggers not verified yet, and those never identified at all, in the list's
+    /// order: at most most of them (all, when negative).
+    QStringList missing(int most = -1) const;
+    QStringList neverSeen(int most = -1) const;
+    int missingCount() const { return m_expected.size() - m_expectedVerified; }
+    int neverSeenCount() const { return m_expected.size() - m_expectedSeen; }
     /// True when something else than verified (or written), or an unrecorded attempt, came last
     /// for a logger.
     bool anyUndone() const;
@@ -50,11 +90,15 @@ public:
     QJsonObject json() const;
 
 private:
+    // What became of an expected logger.
+    enum Seen : char { Unseen, SeenNotVerified, SeenVerified };
     QStringList loggers(Outcome outcome) const;
+    QStringList expected(Seen below, int most) const;
 
-    QStringList m_expected;
-    QSet<QString> m_expectedSet;
+    ExpectedList m_expected;
+    QVector<char> m_seen; // by place in m_expected
     int m_expectedVerified = 0;
+    int m_expectedSeen = 0;
     QHash<QString, Outcome> m_outcomes;
     QSet<QString> m_unidentified;
     QSet<QString> m_unrecorded;

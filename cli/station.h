@@ -30,7 +30,7 @@ struct WriteOptions
     int retries = 1; // further attempts after a failed one
     int settleMs = 0; // pause between the write and the read-back
     int replyTimeoutMs = 250; // the bound of the logger's answers
-    QStringList expected; // empty: every logger is written
+    ExpectedList expected; // empty: every logger is written
 };
 
 /// A port to talk to, as the system lists it or only by the name given.
