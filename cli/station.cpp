@@ -133,16 +133,13 @@ Station::Plugging *Station::plugIn(const Target &target)
 void Station::start(Plugging *plugging)
 {
     if (!m_recordError.isEmpty()) {
-        // No logger is written while its line could not be kept; once the station is
-        // stopping, none will be.
-        plugging->queued = !m_stopping;
+        // No logger is written while its line could not be kept: a station waits for the
+        // record, a write (or a station that is stopping) writes no more.
+        plugging->queued = m_provisioning && !m_stopping;
         return;
     }
     plugging->queued = false;
-    if (plugging->link) {
-        plugging->link->release();
-        plugging->link->deleteLater();
-    }
+    dropLink(plugging);
     const Target &target = plugging->target;
     auto *link
         = target.listed ? new LoggerLink(*target.listed, this) : new LoggerLink(target.name, this);
@@ -261,6 +258,16 @@ void Station::attemptDone(Plugging *plugging)
     endIfDone();
 }
 
+void Station::dropLink(Plugging *plugging)
+{
+    if (!plugging->link)
+        return;
+    plugging->link->disconnect(this);
+    plugging->link->release();
+    plugging->link->deleteLater();
+    plugging->link = nullptr;
+}
+
 bool Station::stillPlugged(const Plugging *plugging) const
 {
     if (plugging->link->lineLost())
@@ -287,10 +294,7 @@ void Station::unplugged(Plugging *plugging)
     if (plugging->retry && plugging->identity.startsWith(QLatin1String("port:")))
         m_loggers.remove(plugging->identity);
     delete plugging->retry;
-    if (plugging->link) {
-        plugging->link->release();
-        plugging->link->deleteLater();
-    }
+    dropLink(plugging);
     delete plugging;
     endIfDone();
 }

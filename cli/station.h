@@ -115,6 +115,8 @@ private:
     void scan();
     void unplugged(Plugging *plugging);
     bool stillPlugged(const Plugging *plugging) const;
+    /// Closes the plugging's port and lets its conversation go.
+    void dropLink(Plugging *plugging);
     void appendRecords();
     void endIfDone();
 
