@@ -128,6 +128,12 @@ QString chainText(const Audit::Verification &check)
         .arg(escaped(check.problem));
 }
 
+QString lines(int from, int to)
+{
+    return from == to ? QStringLiteral("line %1").arg(from)
+                      : QStringLiteral("lines %1 to %2").arg(from).arg(to);
+}
+
 QString factRow(const QString &name, const QString &html)
 {
     return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(name, html);
@@ -155,6 +161,87 @@ std::optional<QDateTime> parseTime(const QString &text, bool endOfDay)
     if (!time.isValid())
         return std::nullopt;
     return time;
+}
+
+QString chainVerdict(const Audit::Verification &check)
+{
+    switch (check.result) {
+    case Audit::Verification::Whole:
+        return check.unchained == 0
+            ? QStringLiteral("the chain of its %1 lines is whole").arg(check.lines)
+            : QStringLiteral("the chain is whole from line %1 to line %2; lines 1 to %3 were "
+                             "written before the record was chained and are not covered")
+                  .arg(check.unchained + 1)
+                  .arg(check.lines)
+                  .arg(check.unchained);
+    case Audit::Verification::Unchained:
+        return QStringLiteral("not chained: its %1 lines were written before lines were chained, "
+                              "so it cannot be verified")
+            .arg(check.lines);
+    case Audit::Verification::Broken:
+        break;
+    }
+    return QStringLiteral("line %1 %2").arg(check.line).arg(check.problem);
+}
+
+QString repairText(const Audit::Verification::Repair &repair)
+{
+    const QJsonObject &by = repair.by;
+    const QDateTime time
+        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    return QStringLiteral("line %1 was cut short (%2 bytes); line %3 carries it, appended on %4 "
+                          "UTC by %5 (operator %6) on %7")
+        .arg(repair.cutLine)
+        .arg(repair.bytes)
+        .arg(repair.repairLine)
+        .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+             by.value(QStringLiteral("user")).toString(),
+             by.value(QStringLiteral("operator")).toString(),
+             by.value(QStringLiteral("host")).toString());
+}
+
+QStringList signatureTexts(const Audit::Verification &check)
+{
+    QStringList texts;
+    QStringList named;
+    QStringList untrusted;
+    QStringList unsignedRuns;
+    for (const Audit::Verification::Signers &run : check.signers) {
+        const QString where = lines(run.first, run.last);
+        if (run.signer.isEmpty())
+            unsignedRuns.append(where);
+        else if (check.trustChecked && !run.trusted)
+            untrusted.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+        else
+            named.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+    }
+    if (!check.trustChecked) {
+        QString text = QStringLiteral("no signature was checked against a trusted key (give the "
+                                      "station's public key with --trust)");
+        if (!named.isEmpty())
+            text += QStringLiteral("; signers named: ") + named.join(QLatin1String(", "));
+        if (!unsignedRuns.isEmpty())
+            text += QStringLiteral("; unsigned: ") + unsignedRuns.join(QLatin1String(", "));
+        return {text};
+    }
+    if (check.badSignatures > 0)
+        texts.append(
+            QStringLiteral("line %1 does not match its signature: it was changed after "
+                           "it was signed%2")
+                .arg(check.badSignature)
+                .arg(
+                    check.badSignatures > 1
+                        ? QStringLiteral(" (%1 lines in all do not match)").arg(check.badSignatures)
+                        : QString()));
+    if (!untrusted.isEmpty())
+        texts.append(QStringLiteral("signed by a key not trusted: ")
+                     + untrusted.join(QLatin1String(", ")));
+    if (!unsignedRuns.isEmpty())
+        texts.append(QStringLiteral("unsigned: ") + unsignedRuns.join(QLatin1String(", ")));
+    if (texts.isEmpty() && !named.isEmpty())
+        texts.append(QStringLiteral("every line is signed by a trusted key: ")
+                     + named.join(QLatin1String(", ")));
+    return texts;
 }
 
 QString html(const QByteArray &data, const Audit::Verification &check, const QString &source,

@@ -42,4 +42,10 @@ std::optional<QDateTime> parseTime(const QString &text, bool endOfDay);
 QString html(const QByteArray &data, const Audit::Verification &check, const QString &source,
              const Options &options, const QDateTime &now);
 
+/// What checking a record found, in the words of "audit verify" and of the page: the chain, a
+/// line cut short and its repair, and the signatures, one sentence each.
+QString chainVerdict(const Audit::Verification &check);
+QString repairText(const Audit::Verification::Repair &repair);
+QStringList signatureTexts(const Audit::Verification &check);
+
 } // namespace Report
