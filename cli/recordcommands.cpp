@@ -223,20 +223,21 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
-    const QByteArray page
-        = Report::html(data, *check, path, options, QDateTime::currentDateTime()).toUtf8();
+    // The page goes out as it is made, in UTF-8 whatever the locale's encoding.
+    const QDateTime now = QDateTime::currentDateTime();
     if (output.isEmpty()) {
-        // The page's bytes as they are, UTF-8 whatever the locale's encoding.
         standardOutput().flush();
         QFile file;
-        if (!file.open(stdout, QIODevice::WriteOnly) || file.write(page) != page.size()) {
+        if (!file.open(stdout, QIODevice::WriteOnly)
+            || !Report::write(file, data, *check, path, options, now) || !file.flush()) {
             standardError() << "tempyra-cli: cannot write the report: " << file.errorString()
                             << Qt::endl;
             return kExitUsage;
         }
     } else {
         QSaveFile file(output);
-        if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly)
+            || !Report::write(file, data, *check, path, options, now) || !file.commit()) {
             standardError() << "tempyra-cli: cannot write " << output << ": " << file.errorString()
                             << Qt::endl;
             return kExitUsage;
@@ -244,6 +245,11 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
     }
     if (check->passed())
         return kExitDone;
-    standardError() << "tempyra-cli: " << path << ": " << Report::chainVerdict(*check) << Qt::endl;
+    // What fails the record: its chain, or else its signatures.
+    const QStringList texts = check->result != Audit::Verification::Whole
+        ? QStringList {Report::chainVerdict(*check)}
+        : Report::signatureTexts(*check);
+    for (const QString &text : texts)
+        standardError() << "tempyra-cli: " << path << ": " << text << Qt::endl;
     return kExitFailed;
 }
