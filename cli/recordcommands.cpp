@@ -22,94 +22,6 @@ QString native(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
-QString lines(int from, int to)
-{
-    return from == to ? QStringLiteral("line %1").arg(from)
-                      : QStringLiteral("lines %1 to %2").arg(from).arg(to);
-}
-
-QString chainVerdict(const Audit::Verification &check)
-{
-    switch (check.result) {
-    case Audit::Verification::Whole:
-        return check.unchained == 0
-            ? QStringLiteral("the chain of its %1 lines is whole").arg(check.lines)
-            : QStringLiteral("the chain is whole from line %1 to line %2; lines 1 to %3 were "
-                             "written before the record was chained and are not covered")
-                  .arg(check.unchained + 1)
-                  .arg(check.lines)
-                  .arg(check.unchained);
-    case Audit::Verification::Unchained:
-        return QStringLiteral("not chained: its %1 lines were written before lines were chained, "
-                              "so it cannot be verified")
-            .arg(check.lines);
-    case Audit::Verification::Broken:
-        break;
-    }
-    return QStringLiteral("line %1 %2").arg(check.line).arg(check.problem);
-}
-
-QString repairText(const Audit::Verification::Repair &repair)
-{
-    const QJsonObject &by = repair.by;
-    const QDateTime time
-        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    return QStringLiteral("line %1 was cut short (%2 bytes); line %3 carries it, appended on %4 "
-                          "UTC by %5 (operator %6) on %7")
-        .arg(repair.cutLine)
-        .arg(repair.bytes)
-        .arg(repair.repairLine)
-        .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-             by.value(QStringLiteral("user")).toString(),
-             by.value(QStringLiteral("operator")).toString(),
-             by.value(QStringLiteral("host")).toString());
-}
-
-// What the signatures came to, one sentence each.
-QStringList signatureTexts(const Audit::Verification &check)
-{
-    QStringList texts;
-    QStringList named;
-    QStringList untrusted;
-    QStringList unsignedRuns;
-    for (const Audit::Verification::Signers &run : check.signers) {
-        const QString where = lines(run.first, run.last);
-        if (run.signer.isEmpty())
-            unsignedRuns.append(where);
-        else if (check.trustChecked && !run.trusted)
-            untrusted.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
-        else
-            named.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
-    }
-    if (!check.trustChecked) {
-        QString text = QStringLiteral("no signature was checked against a trusted key (give the "
-                                      "station's public key with --trust)");
-        if (!named.isEmpty())
-            text += QStringLiteral("; signers named: ") + named.join(QLatin1String(", "));
-        if (!unsignedRuns.isEmpty())
-            text += QStringLiteral("; unsigned: ") + unsignedRuns.join(QLatin1String(", "));
-        return {text};
-    }
-    if (check.badSignatures > 0)
-        texts.append(
-            QStringLiteral("line %1 does not match its signature: it was changed after "
-                           "it was signed%2")
-                .arg(check.badSignature)
-                .arg(
-                    check.badSignatures > 1
-                        ? QStringLiteral(" (%1 lines in all do not match)").arg(check.badSignatures)
-                        : QString()));
-    if (!untrusted.isEmpty())
-        texts.append(QStringLiteral("signed by a key not trusted: ")
-                     + untrusted.join(QLatin1String(", ")));
-    if (!unsignedRuns.isEmpty())
-        texts.append(QStringLiteral("unsigned: ") + unsignedRuns.join(QLatin1String(", ")));
-    if (texts.isEmpty() && !named.isEmpty())
-        texts.append(QStringLiteral("every line is signed by a trusted key: ")
-                     + named.join(QLatin1String(", ")));
-    return texts;
-}
-
 QJsonObject verificationJson(const QString &path, const Audit::Verification &check)
 {
     QJsonObject result {{QStringLiteral("record"), path},
@@ -178,10 +90,10 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
     if (json) {
         standardOutput() << QJsonDocument(verificationJson(path, *check)).toJson() << Qt::flush;
     } else {
-        QStringList texts {chainVerdict(*check)};
+        QStringList texts {Report::chainVerdict(*check)};
         for (const Audit::Verification::Repair &repair : check->repairs)
-            texts.append(repairText(repair));
-        texts.append(signatureTexts(*check));
+            texts.append(Report::repairText(repair));
+        texts.append(Report::signatureTexts(*check));
         for (const Audit::Verification::HeadCheck &head : check->heads)
             texts.append(
                 QStringLiteral("head %1 noted: %2")
@@ -311,20 +223,21 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
-    const QByteArray page
-        = Report::html(data, *check, path, options, QDateTime::currentDateTime()).toUtf8();
+    // The page goes out as it is made, in UTF-8 whatever the locale's encoding.
+    const QDateTime now = QDateTime::currentDateTime();
     if (output.isEmpty()) {
-        // The page's bytes as they are, UTF-8 whatever the locale's encoding.
         standardOutput().flush();
         QFile file;
-        if (!file.open(stdout, QIODevice::WriteOnly) || file.write(page) != page.size()) {
+        if (!file.open(stdout, QIODevice::WriteOnly)
+            || !Report::write(file, data, *check, path, options, now) || !file.flush()) {
             standardError() << "tempyra-cli: cannot write the report: " << file.errorString()
                             << Qt::endl;
             return kExitUsage;
         }
     } else {
         QSaveFile file(output);
-        if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly)
+            || !Report::write(file, data, *check, path, options, now) || !file.commit()) {
             standardError() << "tempyra-cli: cannot write " << output << ": " << file.errorString()
                             << Qt::endl;
             return kExitUsage;
@@ -332,6 +245,11 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
     }
     if (check->passed())
         return kExitDone;
-    standardError() << "tempyra-cli: " << path << ": " << chainVerdict(*check) << Qt::endl;
+    // What fails the record: its chain, or else its signatures.
+    const QStringList texts = check->result != Audit::Verification::Whole
+        ? QStringList {Report::chainVerdict(*check)}
+        : Report::signatureTexts(*check);
+    for (const QString &text : texts)
+        standardError() << "tempyra-cli: " << path << ": " << text << Qt::endl;
     return kExitFailed;
 }

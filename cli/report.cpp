@@ -4,56 +4,105 @@
 #include "session.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QMap>
-#include <QTimeZone>
+#include <QSet>
+#include <QStringBuilder>
+#include <QThreadPool>
+#include <QVector>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
 
 namespace {
 
-// Printed on A4 and Letter alike: no page size is forced, widths are shares of the page, the
-// table's head repeats on every page and no row is split. The outcome is a word, in capitals
-// and bold unless verified, so that the page reads in black and white; colour only adds to it.
+// Printed on A4 and Letter alike: no page size is forced, widths are shares of the page, a
+// table's head repeats on every page and no row is split. Every page names the record and its
+// head at the top, and counts the pages. An outcome is a word, in capitals and bold unless
+// verified, never broken inside, so that the page reads in black and white; colour only adds
+// to it.
 const char kStyle[] = R"(
-@page { margin: 14mm 12mm;
-        @bottom-right { content: "page " counter(page) " of " counter(pages); font: 8pt sans-serif; } }
+@page { margin: 16mm 12mm 14mm;
+        @top-right { content: "page " counter(page) " of " counter(pages); font: 8pt sans-serif; } }
 * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 body { font: 9pt/1.35 "DejaVu Sans", "Segoe UI", Arial, sans-serif; color: #000;
        margin: 0 auto; max-width: 60em; }
 h1 { font-size: 14pt; margin: 0 0 4pt; }
+h2 { font-size: 11pt; margin: 12pt 0 3pt; break-after: avoid; page-break-after: avoid; }
 table { width: 100%; border-collapse: collapse; }
-.facts { margin-bottom: 10pt; }
 .facts th { text-align: left; width: 18%; vertical-align: top; padding: 1pt 6pt 1pt 0; }
-.facts td { padding: 1pt 0; }
-.writes { table-layout: fixed; }
-.writes thead { display: table-header-group; }
-.writes tr { break-inside: avoid; page-break-inside: avoid; }
-.writes th { text-align: left; border-bottom: 1.2pt solid #000; padding: 2pt 4pt; }
-.writes td { border-bottom: 0.5pt solid #888; padding: 2pt 4pt; vertical-align: top;
-             overflow-wrap: anywhere; }
-.writes col.time { width: 22%; } .writes col.device { width: 13%; }
-.writes col.port { width: 9%; } .writes col.operator { width: 12%; }
-.writes col.outcome { width: 12%; }
-.writes td:first-child { white-space: nowrap; }
-.word { font-weight: bold; text-transform: uppercase; }
-tr.verified .word { font-weight: normal; text-transform: none; }
-.attempt { display: block; font-size: 8pt; }
+.facts td { padding: 1pt 0; overflow-wrap: anywhere; }
+.rows { table-layout: fixed; }
+.rows thead { display: table-header-group; }
+.rows tr { break-inside: avoid; page-break-inside: avoid; }
+.rows th { text-align: left; border-bottom: 1.2pt solid #000; padding: 2pt 3pt; }
+.rows td { border-bottom: 0.5pt solid #888; padding: 2pt 3pt; vertical-align: baseline;
+           overflow-wrap: anywhere; }
+.rows .n { text-align: right; }
+.rows td.n, .rows td.time { font-size: 8pt; white-space: nowrap; }
+.loggers col.logger { width: 23%; } .loggers col.outcome { width: 14%; }
+.loggers col.n { width: 10%; } .loggers col.time { width: 18%; } .loggers col.host { width: 17%; }
+.attempts col.n { width: 7%; } .attempts col.time { width: 17%; }
+.attempts col.logger { width: 14%; } .attempts col.port { width: 9%; }
+.attempts col.operator { width: 11%; } .attempts col.outcome { width: 14%; }
+.word { font-weight: bold; text-transform: uppercase; white-space: nowrap; font-size: 8pt; }
+tr.verified .word { font-weight: normal; text-transform: none; font-size: 9pt; }
+.attempt, .rows .zone { display: block; font-size: 7.5pt; }
 tr.verified td.outcome { background: #dcefd8; color: #14501b; }
 tr.mismatched td.outcome { background: #ffe7ad; color: #6b4200; }
-tr.failed td.outcome { background: #f8d3cf; color: #8c0f0f; }
-tr.refused td.outcome { background: #dcdce8; color: #2b2b48; }
+tr.failed td.outcome, tr.unreadable td.outcome { background: #f8d3cf; color: #8c0f0f; }
+tr.refused td.outcome, tr.repair td.outcome { background: #dcdce8; color: #2b2b48; }
 .broken { font-weight: bold; color: #8c0f0f; }
 .hash, .note { font-size: 8pt; }
-.sign { margin-top: 28pt; border-collapse: separate; border-spacing: 14pt 0;
-        break-inside: avoid; page-break-inside: avoid; }
+.end { break-inside: avoid; page-break-inside: avoid; }
+.sign { margin-top: 28pt; border-collapse: separate; border-spacing: 14pt 0; }
 .sign td { border-top: 0.8pt solid #000; padding-top: 2pt; width: 33%; font-size: 8pt; }
 .hash { font-family: "DejaVu Sans Mono", Consolas, monospace; overflow-wrap: anywhere; }
 )";
 
+// Lines are read and their rows made in shares of this many, on every core.
+constexpr int kLinesPerShare = 2048;
+constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+constexpr qint64 kMsecsPerDay = 86400000;
+constexpr qint64 kEpochJulianDay = 2440588; // 1970-01-01
+
+// Appends text to html with its markup characters as entities, and every character beyond
+// ASCII as a numeric one: the rows are ASCII throughout, so that a row's length in characters is
+// its length in bytes. Control characters show as the replacement character.
+void appendEscaped(QString &html, const QString &text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort c = text[i].unicode();
+        if (c == '&')
+            html += QLatin1String("&amp;");
+        else if (c == '<')
+            html += QLatin1String("&lt;");
+        else if (c == '>')
+            html += QLatin1String("&gt;");
+        else if (c == '"')
+            html += QLatin1String("&quot;");
+        else if (c >= 0x20 && c < 0x7f)
+            html += QChar(c);
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            html += QStringLiteral("&#x%1;").arg(QChar::surrogateToUcs4(c, text[++i].unicode()), 0,
+                                                 16);
+        else
+            html += QStringLiteral("&#x%1;").arg(c < 0x20 || QChar::isSurrogate(c) ? 0xfffd : c, 0,
+                                                 16);
+    }
+}
+
 QString escaped(const QString &text)
 {
-    return text.toHtmlEscaped();
+    QString html;
+    appendEscaped(html, text);
+    return html;
 }
 
 QString str(const QJsonObject &line, const char *key)
@@ -61,16 +110,103 @@ QString str(const QJsonObject &line, const char *key)
     return line.value(QLatin1String(key)).toString();
 }
 
-QString timeText(const QDateTime &time)
+QString orDash(const QString &text)
 {
-    return time.isValid()
-        ? QLocale::c().toString(time.toLocalTime(), QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-        : QStringLiteral("-");
+    return text.isEmpty() ? QStringLiteral("-") : escaped(text);
 }
 
-QDateTime lineTime(const QJsonObject &line)
+qint64 floorDiv(qint64 value, qint64 by)
 {
-    return QDateTime::fromString(str(line, "time"), Qt::ISODateWithMs);
+    return value / by - (value % by < 0 ? 1 : 0);
+}
+
+// "UTC+05:30", as the loggers' zones are written, or "UTC".
+QString zoneText(int offsetSecs)
+{
+    if (offsetSecs == 0)
+        return QStringLiteral("UTC");
+    const int minutes = qAbs(offsetSecs) / 60;
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(QLatin1Char(offsetSecs < 0 ? '-' : '+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A line's "time" in milliseconds since 1970 UTC, kNoTime when it has none. Stations write
+// "2026-12-06T23:00:01.922Z", read here digit by digit: a record has many lines.
+qint64 lineTime(const QJsonObject &line)
+{
+    const QString text = str(line, "time");
+    const auto number = [&text](int from, int count) {
+        int value = 0;
+        for (int i = from; i < from + count; ++i) {
+            const int digit = text[i].unicode() - '0';
+            if (digit < 0 || digit > 9)
+                return -1;
+            value = value * 10 + digit;
+        }
+        return value;
+    };
+    if (text.size() == 24 && text[4] == QLatin1Char('-') && text[7] == QLatin1Char('-')
+        && text[10] == QLatin1Char('T') && text[13] == QLatin1Char(':')
+        && text[16] == QLatin1Char(':') && text[19] == QLatin1Char('.')
+        && text[23] == QLatin1Char('Z')) {
+        const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+        const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+        const int msec = number(20, 3);
+        const QDate date(year, month, day);
+        if (year > 0 && date.isValid() && hour >= 0 && hour < 24 && minute >= 0 && minute < 60
+            && second >= 0 && second < 60 && msec >= 0)
+            return (date.toJulianDay() - kEpochJulianDay) * kMsecsPerDay
+                + ((hour * 60 + minute) * 60 + second) * 1000 + msec;
+    }
+    const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return time.isValid() ? time.toMSecsSinceEpoch() : kNoTime;
+}
+
+// The computer's local time. Its offset from UTC is looked up once for each minute of the
+// record: asking the system costs more than making a row.
+class LocalClock
+{
+public:
+    int offset(qint64 msecs)
+    {
+        const qint64 minute = floorDiv(msecs, 60000);
+        auto it = m_offsets.find(minute);
+        if (it == m_offsets.end())
+            it = m_offsets.insert(
+                minute,
+                QDateTime::fromMSecsSinceEpoch(minute * 60000, Qt::LocalTime).offsetFromUtc());
+        return *it;
+    }
+
+private:
+    QHash<qint64, int> m_offsets;
+};
+
+// "2026-12-06 23:00:01" at offsetSecs from UTC.
+QString clockText(qint64 msecs, int offsetSecs)
+{
+    const qint64 local = msecs + offsetSecs * 1000LL;
+    const qint64 day = floorDiv(local, kMsecsPerDay);
+    int year = 0, month = 0, dayOfMonth = 0;
+    QDate::fromJulianDay(kEpochJulianDay + day).getDate(&year, &month, &dayOfMonth);
+    if (year < 1 || year > 9999)
+        return QLocale::c().toString(QDateTime::fromMSecsSinceEpoch(local, Qt::UTC),
+                                     QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const int second = int((local - day * kMsecsPerDay) / 1000);
+    char text[] = "0000-00-00 00:00:00";
+    const auto put = [&text](int at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char('0' + value % 10);
+    };
+    put(0, year, 4);
+    put(5, month, 2);
+    put(8, dayOfMonth, 2);
+    put(11, second / 3600, 2);
+    put(14, second / 60 % 60, 2);
+    put(17, second % 60, 2);
+    return QString::fromLatin1(text, 19);
 }
 
 // A profile as people read it: "°F, alarm 2 to 8, start delay 00:30, interval 00:15, ...".
@@ -87,16 +223,24 @@ QString profileText(const QJsonObject &profile)
              str(profile, "zone"), str(profile, "report").toUpper());
 }
 
-// What went wrong with a write: the fields that differ with both values, or the reason.
+// What went wrong with a write: the fields that differ with both values, or the reason. The
+// logger's clock is in the zone written to it, which the page names.
 QString detail(const QJsonObject &line)
 {
     QStringList parts;
     for (const QJsonValue &difference : line.value(QStringLiteral("differences")).toArray()) {
         const QJsonObject field = difference.toObject();
-        parts.append(QStringLiteral("%1: %2 written, %3 read back")
-                         .arg(str(field, "field"),
-                              Profile::shortText(field.value(QStringLiteral("written"))),
-                              Profile::shortText(field.value(QStringLiteral("read")))));
+        QString text = QStringLiteral("%1: %2 written, %3 read back")
+                           .arg(str(field, "field"),
+                                Profile::shortText(field.value(QStringLiteral("written"))),
+                                Profile::shortText(field.value(QStringLiteral("read"))));
+        if (str(field, "field") == QLatin1String("clock")) {
+            const QString zone
+                = str(line.value(QStringLiteral("configuration")).toObject(), "zone");
+            text += QStringLiteral(" (%1, the logger's zone)")
+                        .arg(zone.isEmpty() ? QStringLiteral("time") : Profile::shortText(zone));
+        }
+        parts.append(text);
     }
     // Lines written before the values were recorded name the fields only.
     if (parts.isEmpty())
@@ -107,25 +251,10 @@ QString detail(const QJsonObject &line)
     return parts.join(QLatin1String("; "));
 }
 
-QString chainText(const Audit::Verification &check)
+QString lines(int from, int to)
 {
-    switch (check.result) {
-    case Audit::Verification::Whole:
-        return check.unchained > 0
-            ? QStringLiteral("whole from line %1 on; lines 1 to %2 were written before the "
-                             "record was chained")
-                  .arg(check.unchained + 1)
-                  .arg(check.unchained)
-            : QStringLiteral("verified: the chain of all %1 lines is whole").arg(check.lines);
-    case Audit::Verification::Unchained:
-        return QStringLiteral("unchained: the record was written before its lines were chained, "
-                              "and cannot be verified");
-    case Audit::Verification::Broken:
-        break;
-    }
-    return QStringLiteral("<span class=\"broken\">BROKEN: line %1 %2</span>")
-        .arg(check.line)
-        .arg(escaped(check.problem));
+    return from == to ? QStringLiteral("line %1").arg(from)
+                      : QStringLiteral("lines %1 to %2").arg(from).arg(to);
 }
 
 QString factRow(const QString &name, const QString &html)
@@ -133,13 +262,421 @@ QString factRow(const QString &name, const QString &html)
     return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(name, html);
 }
 
-QString listed(QStringList items)
+QString listed(QSet<QString> set)
 {
-    items.removeAll(QString());
-    items.removeDuplicates();
+    set.remove(QString());
+    QStringList items = set.values();
+    std::sort(items.begin(), items.end());
     return items.isEmpty() ? QStringLiteral("-") : escaped(items.join(QLatin1String(", ")));
 }
 
+// text inside a CSS string: quotes, backslashes, control characters and "<" (which could end
+// the style element) escaped.
+QString cssText(const QString &text)
+{
+    QString css;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\') || c == QLatin1Char('<')
+            || c.unicode() < 0x20)
+            css += QStringLiteral("\\%1 ").arg(c.unicode(), 0, 16);
+        else
+            css += c;
+    }
+    return css;
+}
+
+// What became of one logger: its last attempt, and how many it had. Loggers are known by a key:
+// "I" and the device identifier, or for one that never gave it, "U", its port, a line end and
+// its USB serial number (empty when it has none), so that the identified ones come first, in
+// their order.
+struct Logger
+{
+    Session::Outcome outcome = Session::Failed;
+    int attempts = 0;
+    qint64 last = kNoTime;
+    QString host;
+    QString operatorName;
+};
+
+// What a share of the lines came to: the rows of the lines shown (ASCII), and the sums the page
+// begins with.
+struct Share
+{
+    QByteArray rows;
+    // For each row with a time: where its time ends in rows, and its offset from UTC.
+    QVector<QPair<int, int>> times;
+    QHash<QString, Logger> loggers;
+    int attempts[Session::Refused + 1] = {};
+    int unreadable = 0;
+    int repairs = 0;
+    QSet<QString> hosts;
+    QSet<QString> operators;
+    QHash<QString, int> profiles;
+    qint64 first = kNoTime;
+    qint64 last = kNoTime;
+};
+
+// What every share reads, and no share changes.
+struct Context
+{
+    explicit Context(const QByteArray &bytes)
+        : data(bytes)
+    { }
+    const QByteArray &data;
+    QVector<int> starts; // where each line begins
+    qint64 since = kNoTime;
+    qint64 until = kNoTime;
+    QHash<int, int> carriedBy; // a line cut short, by number: the repair line that carries it
+
+    QByteArray line(int index) const
+    {
+        int end = index + 1 < starts.size() ? starts[index + 1] - 1 : data.size();
+        if (index + 1 == starts.size() && data.endsWith('\n'))
+            --end;
+        return QByteArray::fromRawData(data.constData() + starts[index], end - starts[index]);
+    }
+    bool cutAtEnd(int index) const { return index + 1 == starts.size() && !data.endsWith('\n'); }
+};
+
+// A row's first cells, up to its time: "<tr class=...><td class="n">LINE</td><td>TIME". The
+// time's end is noted, for its zone when that is not the page's.
+void startRow(QString &rows, Share &share, QLatin1String kind, int number, const QString &time,
+              int offset)
+{
+    rows += QLatin1String("<tr class=\"") % kind % QLatin1String("\"><td class=\"n\">")
+        % QString::number(number) % QLatin1String("</td><td class=\"time\">");
+    if (time.isEmpty()) {
+        rows += QLatin1Char('-');
+        return;
+    }
+    rows += time;
+    share.times.append({rows.size(), offset});
+}
+
+// The next cell; text is escaped.
+void cell(QString &rows, const QString &text = QString())
+{
+    rows += QLatin1String("</td><td>");
+    if (text.isEmpty())
+        rows += QLatin1Char('-');
+    appendEscaped(rows, text);
+}
+
+void outcomeCell(QString &rows, const QString &word, const QString &note = QString())
+{
+    rows += QLatin1String("</td><td class=\"outcome\"><span class=\"word\">");
+    appendEscaped(rows, word);
+    rows += QLatin1String("</span>");
+    if (!note.isEmpty())
+        rows += QLatin1String("<span class=\"attempt\">") % note % QLatin1String("</span>");
+}
+
+void endRow(QString &rows, const QString &why)
+{
+    rows += QLatin1String("</td><td>");
+    appendEscaped(rows, why);
+    rows += QLatin1String("</td></tr>\n");
+}
+
+// Reads lines from to to (excluded) into share.
+void readShare(const Context &context, LocalClock &clock, int from, int to, Share &share)
+{
+    QString rows;
+    rows.reserve((to - from) * 200);
+    // Lines in a row tend to carry the same profile.
+    QJsonObject configuration;
+    QString profile = profileText(configuration);
+    for (int i = from; i < to; ++i) {
+        const QByteArray text = context.line(i);
+        const QJsonDocument document = QJsonDocument::fromJson(text);
+        if (!document.isObject()) {
+            ++share.unreadable;
+            const int repair = context.carriedBy.value(i + 1);
+            const bool cut = repair > 0 || context.cutAtEnd(i);
+            startRow(rows, share, QLatin1String("unreadable"), i + 1, QString(), 0);
+            cell(rows);
+            cell(rows);
+            cell(rows);
+            outcomeCell(rows, QLatin1String(cut ? "cut short" : "unreadable"));
+            endRow(rows,
+                   !cut ? QStringLiteral("not valid JSON, %1 bytes").arg(text.size())
+                       : repair > 0
+                       ? QStringLiteral("cut short by an interrupted write, %1 bytes; line %2 "
+                                        "carries it into the record")
+                             .arg(text.size())
+                             .arg(repair)
+                       : QStringLiteral("cut short by an interrupted write, %1 bytes; "
+                                        "\"tempyra-cli audit repair\" carries it into the record")
+                             .arg(text.size()));
+            continue;
+        }
+        const QJsonObject line = document.object();
+        const qint64 time = lineTime(line);
+        if (time != kNoTime
+            && ((context.since != kNoTime && time < context.since)
+                || (context.until != kNoTime && time >= context.until)))
+            continue;
+        const int offset = time == kNoTime ? 0 : clock.offset(time);
+        const QString timeText = time == kNoTime ? QString() : clockText(time, offset);
+        if (time != kNoTime) {
+            share.first = share.first == kNoTime ? time : qMin(share.first, time);
+            share.last = qMax(share.last, time);
+        }
+        const QString operatorName
+            = line.contains(QLatin1String("operator")) ? str(line, "operator") : str(line, "user");
+
+        if (line.contains(QLatin1String("repair"))) {
+            ++share.repairs;
+            const QJsonObject repair = line.value(QLatin1String("repair")).toObject();
+            startRow(rows, share, QLatin1String("repair"), i + 1, timeText, offset);
+            cell(rows);
+            cell(rows);
+            cell(rows, operatorName);
+            outcomeCell(rows, QStringLiteral("repair"));
+            endRow(rows,
+                   QStringLiteral("carries line %1, cut short (%2 bytes), into the record; "
+                                  "appended by %3 on %4")
+                       .arg(repair.value(QLatin1String("line")).toInt())
+                       .arg(repair.value(QLatin1String("bytes")).toInt())
+                       .arg(str(line, "user"), str(line, "host")));
+            continue;
+        }
+
+        const QString device = str(line, "device");
+        const bool identified
+            = !device.isEmpty() && line.value(QLatin1String("identified")).toBool(true);
+        const QString port = str(line, "port");
+        const QString serial = str(line, "serialNumber");
+        const QString outcomeText = str(line, "outcome");
+        const Session::Outcome outcome = Session::outcome(outcomeText);
+        const QString host = str(line, "host");
+        ++share.attempts[outcome];
+        // The loggers share the texts of the set.
+        const QString &station = *share.hosts.insert(host);
+        const QString &person = *share.operators.insert(operatorName);
+        if (outcome != Session::Refused) {
+            const QJsonObject written = line.value(QLatin1String("configuration")).toObject();
+            if (written != configuration) {
+                configuration = written;
+                profile = profileText(configuration);
+            }
+            ++share.profiles[profile];
+        }
+        Logger &logger = share.loggers[identified ? QLatin1Char('I') + device
+                                                  : QStringLiteral("U%1\n%2").arg(port, serial)];
+        logger = {outcome, logger.attempts + 1, time, station, person};
+
+        startRow(rows, share, Session::name(outcome), i + 1, timeText, offset);
+        rows += QLatin1String("</td><td>");
+        if (identified) {
+            appendEscaped(rows, device);
+        } else {
+            rows += QLatin1String("<span class=\"attempt\">not identified</span>");
+            if (!serial.isEmpty()) {
+                rows += QLatin1String("<span class=\"attempt\">USB serial ");
+                appendEscaped(rows, serial);
+                rows += QLatin1String("</span>");
+            }
+        }
+        cell(rows, port);
+        cell(rows, operatorName);
+        const int attempt = line.value(QLatin1String("attempt")).toInt(1);
+        outcomeCell(rows, outcomeText,
+                    attempt > 1 ? QStringLiteral("attempt %1").arg(attempt) : QString());
+        endRow(rows, detail(line));
+    }
+    share.rows = rows.toLatin1();
+}
+
+// The page as it goes out, in UTF-8; false once a write fails.
+class Page
+{
+public:
+    explicit Page(QIODevice &out)
+        : m_out(out)
+    { }
+    Page &operator<<(const QString &text) { return *this << text.toUtf8(); }
+    Page &operator<<(const QByteArray &bytes)
+    {
+        write(bytes.constData(), bytes.size());
+        return *this;
+    }
+    void write(const char *bytes, qint64 size) { m_ok = m_ok && m_out.write(bytes, size) == size; }
+    bool ok() const { return m_ok; }
+
+private:
+    QIODevice &m_out;
+    bool m_ok = true;
+};
+
+QString countsText(const int (&counts)[Session::Refused + 1], int all, const char *what)
+{
+    QStringList texts;
+    for (int outcome = Session::Verified; outcome <= Session::Refused; ++outcome)
+        if (outcome != Session::Written || counts[outcome] > 0)
+            texts.append(QStringLiteral("%1 %2")
+                             .arg(counts[outcome])
+                             .arg(Session::name(Session::Outcome(outcome))));
+    return QStringLiteral("%1 %2%3: %4")
+        .arg(all)
+        .arg(QLatin1String(what))
+        .arg(QLatin1String(all == 1 ? "" : "s"))
+        .arg(texts.join(QLatin1String(", ")));
+}
+
+QString loggerName(const QString &key)
+{
+    if (key.startsWith(QLatin1Char('I')))
+        return escaped(key.mid(1));
+    const int end = key.indexOf(QLatin1Char('\n'));
+    const QString serial = key.mid(end + 1);
+    return QStringLiteral("%1%2, not identified")
+        .arg(orDash(key.mid(1, end - 1)),
+             serial.isEmpty() ? QString()
+                              : QStringLiteral(" (USB serial %1)").arg(escaped(serial)));
+}
+
+// The lines of the record read into shares, in its order, by every core; each keeps its own
+// clock.
+QVector<Share> readShares(const Context &context)
+{
+    QVector<Share> shares((context.starts.size() + kLinesPerShare - 1) / kLinesPerShare);
+    std::atomic<int> next {0};
+    const auto work = [&] {
+        LocalClock clock;
+        for (int share; (share = next++) < shares.size();)
+            readShare(context, clock, share * kLinesPerShare,
+                      qMin(context.starts.size(), (share + 1) * kLinesPerShare), shares[share]);
+    };
+    QThreadPool pool;
+    for (int thread = 1; thread < pool.maxThreadCount(); ++thread)
+        pool.start(work);
+    work();
+    pool.waitForDone();
+    return shares;
+}
+
+// The sums of the shares.
+struct Totals
+{
+    QHash<QString, Logger> loggers;
+    int attempts[Session::Refused + 1] = {};
+    int attemptCount = 0;
+    int finals[Session::Refused + 1] = {}; // loggers by final outcome
+    int unreadable = 0;
+    int repairs = 0;
+    QSet<QString> hosts;
+    QSet<QString> operators;
+    QMap<QString, int> profiles;
+    qint64 first = kNoTime;
+    qint64 last = kNoTime;
+    QMap<int, int> offsets; // rows by offset from UTC
+};
+
+// Added up in the record's order: a logger's last share has its last attempt.
+Totals sum(const QVector<Share> &shares)
+{
+    Totals totals;
+    for (const Share &share : shares) {
+        for (auto it = share.loggers.cbegin(); it != share.loggers.cend(); ++it) {
+            Logger &logger = totals.loggers[it.key()];
+            const int before = logger.attempts;
+            logger = it.value();
+            logger.attempts += before;
+        }
+        for (int outcome = 0; outcome <= Session::Refused; ++outcome) {
+            totals.attempts[outcome] += share.attempts[outcome];
+            totals.attemptCount += share.attempts[outcome];
+        }
+        totals.unreadable += share.unreadable;
+        totals.repairs += share.repairs;
+        totals.hosts.unite(share.hosts);
+        totals.operators.unite(share.operators);
+        for (auto it = share.profiles.cbegin(); it != share.profiles.cend(); ++it)
+            totals.profiles[it.key()] += it.value();
+        if (share.first != kNoTime)
+            totals.first = totals.first == kNoTime ? share.first : qMin(totals.first, share.first);
+        totals.last = qMax(totals.last, share.last);
+        for (const auto &time : share.times)
+            ++totals.offsets[time.second];
+    }
+    for (const Logger &logger : qAsConst(totals.loggers))
+        ++totals.finals[logger.outcome];
+    return totals;
+}
+
+QString chainHtml(const Audit::Verification &check)
+{
+    QString html;
+    switch (check.result) {
+    case Audit::Verification::Whole:
+        html = QLatin1String(check.unchained > 0 ? "partly verified: " : "verified: ")
+            + escaped(Report::chainVerdict(check));
+        break;
+    case Audit::Verification::Unchained:
+        html = QStringLiteral("<span class=\"broken\">NOT VERIFIED:</span> ")
+            + escaped(Report::chainVerdict(check));
+        break;
+    case Audit::Verification::Broken:
+        html = QStringLiteral("<span class=\"broken\">BROKEN: %1</span>")
+                   .arg(escaped(Report::chainVerdict(check)));
+        break;
+    }
+    for (const Audit::Verification::Repair &repair : check.repairs)
+        html += QStringLiteral("<br>") + escaped(Report::repairText(repair));
+    return html;
+}
+
+// Signatures fail the record only when checked against trusted keys; unchecked, the page says
+// so as plainly.
+QString signaturesHtml(const Audit::Verification &check)
+{
+    const bool hold = check.badSignatures == 0
+        && std::all_of(check.signers.cbegin(), check.signers.cend(),
+                       [](const Audit::Verification::Signers &run) { return run.trusted; });
+    QString html = QLatin1String(!check.trustChecked ? "<strong>NOT CHECKED:</strong> "
+                                     : hold          ? "verified: "
+                                                     : "<span class=\"broken\">FAILED:</span> ");
+    html += escaped(Report::signatureTexts(check).join(QLatin1String("; ")));
+    if (check.trustChecked && !hold) {
+        QStringList trusted;
+        for (const Audit::Verification::Signers &run : check.signers)
+            if (run.trusted)
+                trusted.append(QStringLiteral("%1 by %2")
+                                   .arg(lines(run.first, run.last), QLatin1String(run.signer)));
+        if (!trusted.isEmpty())
+            html += QStringLiteral("<br>signed by a trusted key: ")
+                + escaped(trusted.join(QLatin1String(", ")));
+    }
+    return html;
+}
+
+// The expected list's coverage, every logger not verified named.
+QString coverageHtml(const QStringList &expected, const QHash<QString, Logger> &loggers)
+{
+    QStringList missing;
+    for (const QString &identifier : expected) {
+        const auto it = loggers.constFind(QLatin1Char('I') + identifier);
+        if (it == loggers.cend())
+            missing.append(escaped(identifier) + QStringLiteral(" (no attempt)"));
+        else if (it->outcome != Session::Verified)
+            missing.append(
+                QStringLiteral("%1 (%2)").arg(escaped(identifier), Session::name(it->outcome)));
+    }
+    return QStringLiteral("%1 expected, %2 verified, %3 not verified")
+               .arg(expected.size())
+               .arg(expected.size() - missing.size())
+               .arg(missing.size())
+        + (missing.isEmpty() ? QString()
+                             : QStringLiteral(": <span class=\"broken\">%1</span>")
+                                   .arg(missing.join(QLatin1String(", "))));
+}
+
+QString plural(int count, const char *what)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(what),
+                                                    QLatin1String(count == 1 ? "" : "s"));
+}
 } // namespace
 
 namespace Report {
@@ -157,113 +694,231 @@ std::optional<QDateTime> parseTime(const QString &text, bool endOfDay)
     return time;
 }
 
-QString html(const QByteArray &data, const Audit::Verification &check, const QString &source,
-             const Options &options, const QDateTime &now)
+QString chainVerdict(const Audit::Verification &check)
+{
+    switch (check.result) {
+    case Audit::Verification::Whole:
+        return check.unchained == 0
+            ? QStringLiteral("the chain of its %1 lines is whole").arg(check.lines)
+            : QStringLiteral("the chain is whole from line %1 to line %2; lines 1 to %3 were "
+                             "written before the record was chained and are not covered")
+                  .arg(check.unchained + 1)
+                  .arg(check.lines)
+                  .arg(check.unchained);
+    case Audit::Verification::Unchained:
+        return QStringLiteral("not chained: its %1 lines were written before lines were chained, "
+                              "so it cannot be verified")
+            .arg(check.lines);
+    case Audit::Verification::Broken:
+        break;
+    }
+    return QStringLiteral("line %1 %2").arg(check.line).arg(check.problem);
+}
+
+QString repairText(const Audit::Verification::Repair &repair)
+{
+    const QJsonObject &by = repair.by;
+    const QDateTime time
+        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    return QStringLiteral("line %1 was cut short (%2 bytes); line %3 carries it, appended on %4 "
+                          "UTC by %5 (operator %6) on %7")
+        .arg(repair.cutLine)
+        .arg(repair.bytes)
+        .arg(repair.repairLine)
+        .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+             by.value(QStringLiteral("user")).toString(),
+             by.value(QStringLiteral("operator")).toString(),
+             by.value(QStringLiteral("host")).toString());
+}
+
+QStringList signatureTexts(const Audit::Verification &check)
+{
+    QStringList texts;
+    QStringList named;
+    QStringList untrusted;
+    QStringList unsignedRuns;
+    for (const Audit::Verification::Signers &run : check.signers) {
+        const QString where = lines(run.first, run.last);
+        if (run.signer.isEmpty())
+            unsignedRuns.append(where);
+        else if (check.trustChecked && !run.trusted)
+            untrusted.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+        else
+            named.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+    }
+    if (!check.trustChecked) {
+        QString text = QStringLiteral("no signature was checked against a trusted key (give the "
+                                      "station's public key with --trust)");
+        if (!named.isEmpty())
+            text += QStringLiteral("; signers named: ") + named.join(QLatin1String(", "));
+        if (!unsignedRuns.isEmpty())
+            text += QStringLiteral("; unsigned: ") + unsignedRuns.join(QLatin1String(", "));
+        return {text};
+    }
+    if (check.badSignatures > 0)
+        texts.append(
+            QStringLiteral("line %1 does not match its signature: it was changed after "
+                           "it was signed%2")
+                .arg(check.badSignature)
+                .arg(
+                    check.badSignatures > 1
+                        ? QStringLiteral(" (%1 lines in all do not match)").arg(check.badSignatures)
+                        : QString()));
+    if (!untrusted.isEmpty())
+        texts.append(QStringLiteral("signed by a key not trusted: ")
+                     + untrusted.join(QLatin1String(", ")));
+    if (!unsignedRuns.isEmpty())
+        texts.append(QStringLiteral("unsigned: ") + unsignedRuns.join(QLatin1String(", ")));
+    if (texts.isEmpty() && !named.isEmpty())
+        texts.append(QStringLiteral("every line is signed by a trusted key: ")
+                     + named.join(QLatin1String(", ")));
+    return texts;
+}
+
+bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &check,
+           const QString &source, const Options &options, const QDateTime &now)
 {
     const Period &period = options.period;
-    QList<QJsonObject> lines;
-    for (const QByteArray &text : data.split('\n'))
-        if (const QJsonDocument document = QJsonDocument::fromJson(text); document.isObject())
-            lines.append(document.object());
-    QList<QJsonObject> shown;
-    for (const QJsonObject &line : lines) {
-        const QDateTime time = lineTime(line);
-        if ((period.since.isValid() && !(time.isValid() && time >= period.since))
-            || (period.until.isValid() && !(time.isValid() && time < period.until)))
-            continue;
-        shown.append(line);
+    Context context(data);
+    context.starts.reserve(data.size() / 256);
+    for (const char *at = data.constData(), *end = at + data.size(); at < end;) {
+        context.starts.append(int(at - data.constData()));
+        at = static_cast<const char *>(std::memchr(at, '\n', end - at));
+        at = at ? at + 1 : end;
     }
+    if (period.since.isValid())
+        context.since = period.since.toMSecsSinceEpoch();
+    if (period.until.isValid())
+        context.until = period.until.toMSecsSinceEpoch();
+    for (const Audit::Verification::Repair &repair : check.repairs)
+        context.carriedBy.insert(repair.cutLine, repair.repairLine);
+    const QVector<Share> shares = readShares(context);
+    const Totals totals = sum(shares);
 
-    QStringList hosts;
-    QStringList operators;
-    QMap<QString, int> profiles;
-    int counts[Session::Refused + 1] = {};
-    QDateTime first;
-    QDateTime last;
-    QString rows;
-    for (const QJsonObject &line : qAsConst(shown)) {
-        hosts.append(str(line, "host"));
-        operators.append(line.contains(QStringLiteral("operator")) ? str(line, "operator")
-                                                                   : str(line, "user"));
-        const Session::Outcome outcome = Session::outcome(str(line, "outcome"));
-        ++counts[outcome];
-        if (outcome != Session::Refused)
-            ++profiles[profileText(line.value(QStringLiteral("configuration")).toObject())];
-        const int attempt = line.value(QStringLiteral("attempt")).toInt(1);
-        rows += QStringLiteral("<tr class=\"%1\"><td>%2</td><td>%3</td><td>%4</td><td>%5</td>"
-                               "<td class=\"outcome\"><span class=\"word\">%6</span>%7</td>"
-                               "<td>%8</td></tr>\n")
-                    .arg(Session::name(outcome), timeText(lineTime(line)),
-                         escaped(str(line, "device").isEmpty() ? QStringLiteral("-")
-                                                               : str(line, "device")),
-                         escaped(str(line, "port")), escaped(operators.last()),
-                         escaped(str(line, "outcome")),
-                         attempt > 1 ? QStringLiteral("<span class=\"attempt\">attempt %1</span>")
-                                           .arg(attempt)
-                                     : QString(),
-                         escaped(detail(line)));
-        const QDateTime time = lineTime(line);
-        if (time.isValid() && (!first.isValid() || time < first))
-            first = time;
-        if (time.isValid() && (!last.isValid() || time > last))
-            last = time;
+    // The zone of the time columns: the computer's offset from UTC for most rows; a time at
+    // another offset (across a change to or from summer time) names its own.
+    const int zone = totals.offsets.isEmpty()
+        ? now.offsetFromUtc()
+        : std::max_element(totals.offsets.cbegin(), totals.offsets.cend()).key();
+    LocalClock clock;
+    const auto timeHtml = [&clock, zone](qint64 time) {
+        const int offset = clock.offset(time);
+        return clockText(time, offset)
+            + (offset == zone
+                   ? QString()
+                   : QStringLiteral(" <span class=\"zone\">%1</span>").arg(zoneText(offset)));
+    };
+
+    Page page(out);
+    const QString head = check.head.seq > 0 ? check.head.text()
+                                            : QStringLiteral("none (its last line is not chained)");
+    page << QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+                           "<title>Logger configuration writes: %1</title>\n<style>%2"
+                           "@page { @top-left { content: \"%3, head %4\"; font: 7pt "
+                           "\"DejaVu Sans Mono\", monospace; } }\n</style></head>\n<body>\n")
+                .arg(escaped(source), QLatin1String(kStyle), cssText(QFileInfo(source).fileName()),
+                     cssText(head));
+    page << QStringLiteral("<h1>Logger configuration writes</h1>\n<table class=\"facts\">\n");
+    page << factRow(QStringLiteral("Record"), escaped(source));
+    page << factRow(QStringLiteral("Head"),
+                    QStringLiteral("<span class=\"hash\">%1</span>").arg(escaped(head))
+                        + QLatin1String(check.head.seq > 0
+                                            ? "<br><span class=\"note\">its last line; given "
+                                              "to \"tempyra-cli audit verify --head\", it shows "
+                                              "later whether the record still holds that "
+                                              "line</span>"
+                                            : ""));
+    const qint64 from = period.since.isValid() ? context.since : totals.first;
+    const qint64 to = period.until.isValid() ? context.until : totals.last;
+    page << factRow(QStringLiteral("Period"),
+                    QStringLiteral("%1 to %2 (%3)")
+                        .arg(from != kNoTime ? timeHtml(from) : QStringLiteral("the start"),
+                             to != kNoTime ? timeHtml(to) : QStringLiteral("the end"),
+                             zoneText(zone)));
+    page << factRow(QStringLiteral("Audit chain"), chainHtml(check));
+    page << factRow(QStringLiteral("Signatures"), signaturesHtml(check));
+    page << factRow(QStringLiteral("Loggers"),
+                    countsText(totals.finals, totals.loggers.size(), "logger")
+                        + QStringLiteral(" (the outcome of each one's last attempt)"));
+    QString attempts = countsText(totals.attempts, totals.attemptCount, "attempt");
+    if (totals.unreadable > 0)
+        attempts += QStringLiteral("<br><span class=\"broken\">%1 not readable</span>")
+                        .arg(plural(totals.unreadable, "line"));
+    if (totals.repairs > 0)
+        attempts += QStringLiteral("<br>") + plural(totals.repairs, "repair line");
+    page << factRow(QStringLiteral("Attempts"), attempts);
+    if (!options.expected.isEmpty())
+        page << factRow(QStringLiteral("Expected list"),
+                        coverageHtml(options.expected, totals.loggers));
+    page << factRow(QStringLiteral("Stations"), listed(totals.hosts));
+    page << factRow(QStringLiteral("Operators"), listed(totals.operators));
+    QStringList profiles;
+    for (auto it = totals.profiles.cbegin(); it != totals.profiles.cend(); ++it)
+        profiles.append(escaped(it.key())
+                        + QStringLiteral(" (%1)").arg(plural(it.value(), "attempt")));
+    page << factRow(QStringLiteral("Profiles written"),
+                    profiles.isEmpty() ? QStringLiteral("-")
+                                       : profiles.join(QLatin1String("<br>")));
+    page << QStringLiteral("</table>\n");
+
+    // The loggers by identifier, then those without one by port.
+    QStringList keys = totals.loggers.keys();
+    std::sort(keys.begin(), keys.end());
+    page << QStringLiteral(
+                "<h2>Loggers: the outcome of each one's last attempt</h2>\n"
+                "<table class=\"rows loggers\"><colgroup><col class=\"logger\"><col "
+                "class=\"outcome\"><col class=\"n\"><col class=\"time\"><col class=\"host\"><col>"
+                "</colgroup>\n<thead><tr><th>Logger</th><th>Final outcome</th><th "
+                "class=\"n\">Attempts</th><th>Last attempt (%1)</th><th>Station</th>"
+                "<th>Operator</th></tr></thead>\n<tbody>\n")
+                .arg(zoneText(zone));
+    const QSet<QString> expected(options.expected.cbegin(), options.expected.cend());
+    for (const QString &key : qAsConst(keys)) {
+        const Logger &logger = totals.loggers[key];
+        page << QStringLiteral(
+                    "<tr class=\"%1\"><td>%2%3</td><td class=\"outcome\"><span class=\"word\">%1"
+                    "</span></td><td class=\"n\">%4</td><td class=\"time\">%5</td><td>%6</td>"
+                    "<td>%7</td></tr>\n")
+                    .arg(Session::name(logger.outcome), loggerName(key),
+                         !expected.isEmpty() && key.startsWith(QLatin1Char('I'))
+                                 && !expected.contains(key.mid(1))
+                             ? QStringLiteral("<span class=\"attempt\">not on the list</span>")
+                             : QString())
+                    .arg(logger.attempts)
+                    .arg(logger.last != kNoTime ? timeHtml(logger.last) : QStringLiteral("-"),
+                         orDash(logger.host), orDash(logger.operatorName));
     }
+    page << QStringLiteral("</tbody></table>\n");
 
-    const QDateTime from = period.since.isValid() ? period.since : first;
-    const QDateTime to = period.until.isValid() ? period.until : last;
-    QStringList profileLines;
-    for (auto it = profiles.cbegin(); it != profiles.cend(); ++it)
-        profileLines.append(escaped(it.key())
-                            + QStringLiteral(" (%1 write%2)")
-                                  .arg(it.value())
-                                  .arg(QLatin1String(it.value() == 1 ? "" : "s")));
-    QStringList countTexts;
-    for (int outcome = Session::Verified; outcome <= Session::Refused; ++outcome)
-        if (outcome != Session::Written || counts[outcome] > 0)
-            countTexts.append(QStringLiteral("%1 %2")
-                                  .arg(counts[outcome])
-                                  .arg(Session::name(Session::Outcome(outcome))));
-
-    const QString zone = now.toLocalTime().timeZoneAbbreviation();
-    QString page;
-    page
-        += QStringLiteral(
-               "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-               "<title>Logger configuration writes: %1</title>\n<style>%2</style></head>\n<body>\n")
-               .arg(escaped(source), QLatin1String(kStyle));
-    page += QStringLiteral("<h1>Logger configuration writes</h1>\n<table class=\"facts\">\n");
-    page += factRow(QStringLiteral("Record"), escaped(source));
-    page += factRow(QStringLiteral("Period"),
-                    QStringLiteral("%1 to %2 (times in %3)")
-                        .arg(from.isValid() ? timeText(from) : QStringLiteral("the start"),
-                             to.isValid() ? timeText(to) : QStringLiteral("the end"),
-                             escaped(zone)));
-    page += factRow(QStringLiteral("Stations"), listed(hosts));
-    page += factRow(QStringLiteral("Operators"), listed(operators));
-    page += factRow(QStringLiteral("Profiles written"),
-                    profileLines.isEmpty() ? QStringLiteral("-")
-                                           : profileLines.join(QLatin1String("<br>")));
-    page += factRow(QStringLiteral("Audit chain"),
-                    chainText(check) + QStringLiteral("<br><span class=\"hash\">head ")
-                        + check.head.text() + QStringLiteral("</span>"));
-    page += factRow(QStringLiteral("Writes"),
-                    QStringLiteral("%1 in all: %2")
-                        .arg(shown.size())
-                        .arg(countTexts.join(QLatin1String(", "))));
-    page += QStringLiteral("</table>\n");
-    page += QStringLiteral(
-        "<table class=\"writes\"><colgroup><col class=\"time\"><col class=\"device\">"
-        "<col class=\"port\"><col class=\"operator\"><col class=\"outcome\"><col></colgroup>\n"
-        "<thead><tr><th>Time</th><th>Device</th><th>Port</th><th>Operator</th><th>Outcome</th>"
-        "<th>Fields that differed, or why</th></tr></thead>\n<tbody>\n");
-    page += rows;
+    page << QStringLiteral(
+                "<h2>Attempts: every line of the record in the period, and every line that "
+                "cannot be read</h2>\n"
+                "<table class=\"rows attempts\"><colgroup><col class=\"n\"><col class=\"time\">"
+                "<col class=\"logger\"><col class=\"port\"><col class=\"operator\"><col "
+                "class=\"outcome\"><col></colgroup>\n<thead><tr><th class=\"n\">Line</th>"
+                "<th>Time (%1)</th><th>Logger</th><th>Port</th><th>Operator</th><th>Outcome</th>"
+                "<th>Fields that differed, or why</th></tr></thead>\n<tbody>\n")
+                .arg(zoneText(zone));
+    for (const Share &share : shares) {
+        int written = 0;
+        for (const auto &time : share.times) {
+            if (time.second == zone)
+                continue;
+            page.write(share.rows.constData() + written, time.first - written);
+            page << QStringLiteral(" <span class=\"zone\">%1</span>").arg(zoneText(time.second));
+            written = time.first;
+        }
+        page.write(share.rows.constData() + written, share.rows.size() - written);
+    }
     // Room for the person who checks the page to sign it.
-    page += QStringLiteral("</tbody></table>\n<table class=\"sign\"><tr><td>Checked by</td>"
-                           "<td>Date</td><td>Signature</td></tr></table>\n"
-                           "<p class=\"note\">Made by %1 %2 on %3 (%4).</p>\n</body></html>\n")
+    page << QStringLiteral(
+                "</tbody></table>\n<div class=\"end\"><table class=\"sign\"><tr><td>"
+                "Checked by</td><td>Date</td><td>Signature</td></tr></table>\n"
+                "<p class=\"note\">Made by %1 %2 on %3 (%4).</p></div>\n</body></html>\n")
                 .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(),
-                     timeText(now), escaped(zone));
-    return page;
+                     clockText(now.toMSecsSinceEpoch(), now.offsetFromUtc()),
+                     zoneText(now.offsetFromUtc()));
+    return page.ok();
 }
 
 } // namespace Report

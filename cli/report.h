@@ -3,6 +3,7 @@
 #include "audit.h"
 
 #include <QDateTime>
+#include <QIODevice>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -12,7 +13,10 @@
 
 // The printable report of an audit record: one self-contained HTML page (its style inline, no
 // script, font or image from anywhere) that prints on A4 and Letter alike and reads in black and
-// white, for the person at the desk and for quality assurance.
+// white, for the person at the desk and for the reviewer who signs it: each logger's final
+// outcome, the expected list's coverage, the state of the chain and of the signatures, and every
+// line of the record as a row, those it cannot read included. Each printed page names the record
+// and its head, so that a loose page is tied to the file.
 namespace Report {
 
 /// The writes shown: those from since (included) to until (excluded); an invalid time leaves
@@ -37,9 +41,16 @@ struct Options
 /// that day, or with endOfDay for the start of the next, so that --until covers the day named.
 std::optional<QDateTime> parseTime(const QString &text, bool endOfDay);
 
-/// The page for the record's bytes and what checking them found. source names the record; now
-/// and the computer's local zone date the page and show its times.
-QString html(const QByteArray &data, const Audit::Verification &check, const QString &source,
-             const Options &options, const QDateTime &now);
+/// Writes the page for the record's bytes and what checking them found into out, as it goes:
+/// false when out fails. source names the record; now and the computer's local zone date the
+/// page and show its times.
+bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &check,
+           const QString &source, const Options &options, const QDateTime &now);
+
+/// What checking a record found, in the words of "audit verify" and of the page: the chain, a
+/// line cut short and its repair, and the signatures, one sentence each.
+QString chainVerdict(const Audit::Verification &check);
+QString repairText(const Audit::Verification::Repair &repair);
+QStringList signatureTexts(const Audit::Verification &check);
 
 } // namespace Report

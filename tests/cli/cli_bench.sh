@@ -18,7 +18,7 @@ JSON
 
 fail() {
     echo "cli_bench $case: FAIL: $*" >&2
-    exit 1
+    cp -r "$work" /tmp/clifail 2>/dev/null; exit 1
 }
 # cli STATUS ARGS...: tempyra-cli, which must exit with STATUS; output in $work/out and err.
 cli() {
@@ -236,7 +236,7 @@ shared) # two stations append to one record; a second Ctrl-C; a lock left by ano
     ended "$pid" 1
     has "$work/err" "^tempyra-cli: the audit record $audit stayed locked for [0-9]+ s by tempyra-cli \(process 4242 on station-2\), since [0-9: -]+; remove $audit.lock if"
     ;;
-record) # an edited, a removed and a swapped line are found; the report holds every write
+record) # an edited, a removed and a swapped line are found; the report holds every line
     printf 'TL-0001\nTL-0002\nTL-0003\n' >"$work/list"
     cli 1 write "$profile" --all --expect "$work/list" --retries 0 --log "$audit"
     cli 1 write "$profile" --all --expect "$work/list" --retries 0 --log "$audit"
@@ -257,13 +257,27 @@ PY
         cli 1 audit verify "$work/tampered"
         has "$work/out" "^$work/tampered: ${found#*|}"
     done
+    # One more write, with retries; then a write cut short by a power cut, carried into the
+    # record by a signed repair line.
+    cli 1 write "$profile" --all --expect "$work/list" --retries 1 --log "$audit"
+    cli 0 key new --key "$work/station.key"
+    cp "$work/out" "$work/station.pub"
+    printf '{"attempt":1,"device":"TL-00' >>"$audit"
+    cli 0 audit repair "$audit" --key "$work/station.key"
+    head=$(sed -n 's/^tempyra-cli: head //p' "$work/err")
     cli 0 report "$audit" --output "$work/report.html" --until 2000-01-01
-    count "$work/report.html" '<tr class=' 0
-    cli 0 report "$audit" --output "$work/report.html"
-    count "$work/report.html" '<tr class=' 8
-    for outcome in verified:2 mismatched:2 failed:2 refused:2; do
+    count "$work/report.html" '<tr class="(verified|mismatched|failed|refused|repair)"' 0
+    count "$work/report.html" '<tr class="unreadable"' 1
+    # 14 attempts of four loggers; the cut line and its repair; the lines not signed.
+    cli 1 report "$audit" --expect "$work/list" --trust "$work/station.pub" --output "$work/report.html"
+    has "$work/err" ': unsigned: lines 1 to 14$'
+    for outcome in verified:4 mismatched:5 failed:5 refused:4 unreadable:1 repair:1; do
         count "$work/report.html" "<tr class=\"${outcome%:*}\">" "${outcome#*:}"
     done
+    has "$work/report.html" '4 loggers: 1 verified, 1 mismatched, 1 failed, 1 refused' \
+        '14 attempts: 3 verified, 4 mismatched, 4 failed, 3 refused' \
+        '3 expected, 1 verified, 2 not verified: .*TL-0002 \(mismatched\), TL-0003 \(no attempt\)' \
+        "<span class=\"hash\">$head</span>" 'signed by a trusted key: lines 15 to 16 by [0-9a-f]{16}'
     command -v chromium >/dev/null || { echo "SKIP: chromium is not installed" >&2; exit 77; }
     for paper in A4 Letter; do
         sed "s/<style>/<style>@page { size: $paper; }/" "$work/report.html" >"$work/$paper.html"
@@ -272,13 +286,29 @@ PY
             --no-pdf-header-footer --print-to-pdf="$work/$paper.pdf" "file://$work/$paper.html" \
             >/dev/null 2>&1 || { echo "SKIP: chromium cannot run here" >&2; exit 77; }
         size=$(pdfinfo "$work/$paper.pdf" | sed -n 's/^Page size: *\([0-9]*\)[.0-9]* x \([0-9]*\).*/\1 \2/p')
-        # Only what lies on the page: a column cut off at its edge would be missing.
-        pdftotext -layout -x 0 -y 0 -W "${size% *}" -H "${size#* }" "$work/$paper.pdf" "$work/$paper.txt"
-        for row in 'TL-0001 +ttyACM0' 'TL-0002 +ttyACM1' '- +ttyACM2' 'TL-0004 +ttyACM3'; do
-            count "$work/$paper.txt" " $row " 2
+        pages=$(pdfinfo "$work/$paper.pdf" | sed -n 's/^Pages: *//p')
+        [[ $pages -ge 2 ]] || fail "$paper: $pages page(s); the page heads are checked on two or more"
+        # Only what lies on the page: a column cut off at its edge would be missing. Every page
+        # names the record and its head, and counts the pages.
+        : >"$work/$paper.txt"
+        for page in $(seq "$pages"); do
+            pdftotext -layout -f "$page" -l "$page" -x 0 -y 0 -W "${size% *}" -H "${size#* }" \
+                "$work/$paper.pdf" "$work/page.txt"
+            has "$work/page.txt" "^ *audit\.jsonl, head $head +page $page of $pages$"
+            cat "$work/page.txt" >>"$work/$paper.txt"
         done
-        has "$work/$paper.txt" 'MISMATCH +interval: 00:15 written, 00:14 read' 'REFUSED +not on the expected' \
-            'verified: the chain of all 8 lines is whole'
+        for row in 'TL-0001 +ttyACM0|3' 'TL-0002 +ttyACM1|4' 'not identified +ttyACM2|4' 'TL-0004 +ttyACM3|3'; do
+            count "$work/$paper.txt" " ${row%|*} " "${row#*|}"
+        done
+        # Outcome words whole, in both tables.
+        count "$work/$paper.txt" 'MISMATCH +interval: 00:15 written, 00:14' 4
+        count "$work/$paper.txt" 'NOT WRITTEN' 4
+        count "$work/$paper.txt" 'REFUSED +not on the expected' 3
+        has "$work/$paper.txt" '^ *Logger +Attempts +Station +Operator$' '^ *TL-0001 +verified +3 ' \
+            '^ *TL-0002 +MISMATCHED +4 ' '^ *TL-0004 +REFUSED +3 ' '^ *ttyACM2 \(USB serial +FAILED +4 ' \
+            'Line +(Time \(UTC[-+0-9:]*\) +)?Logger +Port +Operator +Outcome +Fields that differed' \
+            ' 15 +- +- +- +- +CUT SHORT +cut short by an interrupted' ' 16 .* REPAIR +carries line 15' \
+            'verified: the chain of its 16 lines is whole' 'attempt 2 +read back'
     done
     ;;
 slow_identifier) # the identifier comes late, but inside its bound

@@ -2,10 +2,12 @@
 #include "report.h"
 #include "session.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -358,56 +360,201 @@ void RecordTest::summary()
     QCOMPARE(session.missing(), missing);
 }
 
+namespace {
+
+// An attempt as a station records it at 2026-12-06 08:MM UTC; extra adds or replaces members.
+QJsonObject attempt(int minute, const char *device, const char *outcome, QJsonObject extra = {})
+{
+    QJsonObject line {{QStringLiteral("time"),
+                       QStringLiteral("2026-12-06T08:%1:00.000Z").arg(minute, 2, 10, QChar('0'))},
+                      {QStringLiteral("device"), QLatin1String(device)},
+                      {QStringLiteral("outcome"), QLatin1String(outcome)},
+                      {QStringLiteral("port"), QStringLiteral("ttyACM0")},
+                      {QStringLiteral("host"), QStringLiteral("packing-1")}};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        line.insert(it.key(), it.value());
+    return line;
+}
+
+// The rows of one of the page's tables, their cells' text joined by spaces: "CLASS CELL ...".
+QStringList tableRows(const QString &page, const QString &table, int cells)
+{
+    const int start = page.indexOf(QStringLiteral("<table class=\"rows %1\">").arg(table));
+    const QString body = page.mid(start, page.indexOf(QStringLiteral("</table>"), start) - start);
+    static const QRegularExpression row(QStringLiteral("<tr class=\"(\\w+)\">(.*)</tr>"));
+    static const QRegularExpression tag(QStringLiteral("<span class=\"word\">|<[^>]*>"));
+    QStringList rows;
+    for (auto it = row.globalMatch(body); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        QStringList texts {match.captured(1)};
+        for (const QString &cell :
+             match.captured(2).split(QStringLiteral("</td><td")).mid(0, cells))
+            texts.append(
+                cell.mid(cell.indexOf('>') + 1).replace(tag, QStringLiteral(" ")).simplified());
+        rows.append(texts.join(QLatin1Char(' ')));
+    }
+    return rows;
+}
+
+} // namespace
+
 void RecordTest::report_data()
 {
+    QTest::addColumn<QList<QByteArray>>("lines"); // chained, unless one is not JSON
     QTest::addColumn<QString>("since");
     QTest::addColumn<QString>("until");
-    QTest::addColumn<QStringList>("devices"); // the rows shown, in order
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("loggers"); // "FINAL LOGGER FINAL ATTEMPTS"
+    QTest::addColumn<QStringList>("rows"); // the attempts table: "CLASS LINE"
+    QTest::addColumn<QStringList>("facts"); // texts of the page
+    QTest::addColumn<QByteArray>("zone"); // TZ of the computer making the page, if not UTC
 
-    QTest::newRow("whole record") << QString() << QString()
-                                  << QStringList {"TL-0001", "&lt;b&gt;TL", "TL-0003"};
-    QTest::newRow("until a date: that whole day")
-        << QString() << "2026-12-06" << QStringList {"TL-0001", "&lt;b&gt;TL"};
-    QTest::newRow("since a time, local")
-        << "2026-12-06 23:59:59" << QString() << QStringList {"TL-0003"};
+    const auto chained = [](const QList<QJsonObject> &objects) {
+        QList<QByteArray> lines;
+        for (const QJsonObject &object : objects)
+            lines.append(Audit::chainedLine(object, lines.value(lines.size() - 1)));
+        return lines;
+    };
+    const QJsonObject stray {{QStringLiteral("port"), QStringLiteral("ttyACM3")}};
+    const QJsonObject silent {{QStringLiteral("device"), QString()},
+                              {QStringLiteral("identified"), false},
+                              {QStringLiteral("port"), QStringLiteral("ttyACM2")},
+                              {QStringLiteral("serialNumber"), QStringLiteral("S3")}};
+    const QList<QByteArray> shipment = chained(
+        {attempt(1, "TL-1", "mismatch", {{QStringLiteral("attempt"), 1}}),
+         attempt(2, "", "not written", silent), attempt(3, "TL-9", "refused", stray),
+         attempt(4, "TL-1", "verified", {{QStringLiteral("attempt"), 2}}),
+         attempt(5, "TL-2", "verified"), attempt(6, "", "not written", silent),
+         attempt(7, "", "unverified", {{QStringLiteral("port"), QStringLiteral("ttyACM2")}}),
+         attempt(8, "TL-2", "unverified")});
+    const QStringList shipmentLoggers {"verified TL-1 verified 2", "failed TL-2 failed 2",
+                                       "refused TL-9 refused 1",
+                                       "failed ttyACM2, not identified failed 1",
+                                       "failed ttyACM2 (USB serial S3), not identified failed 2"};
+    QTest::newRow("retries, a stray, loggers without an identifier")
+        << shipment << QString() << QString() << QStringList() << shipmentLoggers
+        << QStringList {"mismatched 1", "failed 2", "refused 3", "verified 4",
+                        "verified 5",   "failed 6", "failed 7",  "failed 8"}
+        << QStringList {"5 loggers: 1 verified, 0 mismatched, 3 failed, 1 refused",
+                        "8 attempts: 2 verified, 1 mismatched, 4 failed, 1 refused",
+                        "verified: the chain of its 8 lines is whole", "Time (UTC)"}
+        << QByteArray();
+    QTest::newRow("expected list")
+        << shipment << QString() << QString() << QStringList {"TL-1", "TL-2", "TL-3"}
+        << QStringList(shipmentLoggers).replaceInStrings("TL-9", "TL-9 not on the list")
+        << QStringList()
+        << QStringList {"3 expected, 1 verified, 2 not verified: TL-2 (failed), TL-3 (no attempt)"}
+        << QByteArray();
+    QTest::newRow("a period: its last attempt counts")
+        << shipment << QString() << "2026-12-06 08:06" << QStringList()
+        << QStringList {"verified TL-1 verified 2", "verified TL-2 verified 1",
+                        "refused TL-9 refused 1",
+                        "failed ttyACM2 (USB serial S3), not identified failed 1"}
+        << QStringList {"mismatched 1", "failed 2", "refused 3", "verified 4", "verified 5"}
+        << QStringList {"to 2026-12-06 08:06:00 (UTC)"} << QByteArray();
+
+    QList<QJsonObject> many = QVector<QJsonObject>(2499, attempt(9, "TL-1", "verified")).toList();
+    many.append(attempt(9, "TL-1", "unverified"));
+    QTest::newRow("many lines: the last attempt counts")
+        << chained(many) << QString() << QString() << QStringList()
+        << QStringList {"failed TL-1 failed 2500"} << QStringList() << QStringList()
+        << QByteArray();
+
+    // A line cut short and carried by a repair line; a line that is not JSON shows, whatever
+    // the period.
+    QList<QByteArray> lines = chained({attempt(1, "TL-1", "verified")});
+    const QByteArray cut = chained({attempt(2, "TL-2", "verified")}).first().left(40);
+    lines.append(cut);
+    lines.append(Audit::chainedLine(
+        {{QStringLiteral("repair"),
+          QJsonObject {{QStringLiteral("line"), 2},
+                       {QStringLiteral("bytes"), 40},
+                       {QStringLiteral("sha256"), QString::fromLatin1(Audit::lineHash(cut))}}},
+         {QStringLiteral("time"), QStringLiteral("2026-12-06T09:00:00.000Z")},
+         {QStringLiteral("user"), QStringLiteral("ana")},
+         {QStringLiteral("host"), QStringLiteral("packing-1")}},
+        lines.first()));
+    lines.append("{\"device\":");
+    QTest::newRow("cut, repaired, unreadable")
+        << lines << "2026-12-06 08:30" << QString() << QStringList() << QStringList()
+        << QStringList {"unreadable 2", "repair 3", "unreadable 4"}
+        << QStringList {"line 2 was cut short (40 bytes); line 3 carries it",
+                        "BROKEN: line 4 is not valid JSON",
+                        "2 lines not readable",
+                        "cut short cut short by an interrupted write, 40 bytes; line 3 carries it",
+                        "repair carries line 2, cut short (40 bytes), into the record; appended "
+                        "by ana on packing-1",
+                        "unreadable not valid JSON, 10 bytes",
+                        "1 repair line"}
+        << QByteArray();
+
+    // Most times at the computer's offset, named in the column's head; the others name theirs.
+    QTest::newRow("summer and winter times")
+        << chained({attempt(1, "TL-1", "verified",
+                            {{QStringLiteral("time"), QStringLiteral("2026-07-01T10:00:00.000Z")}}),
+                    attempt(1, "TL-1", "verified"), attempt(2, "TL-2", "verified")})
+        << QString() << QString() << QStringList()
+        << QStringList {"verified TL-1 verified 2", "verified TL-2 verified 1"} << QStringList()
+        << QStringList {"Time (UTC+01:00)", "1 2026-07-01 12:00:00 UTC+02:00 TL-1",
+                        "2 2026-12-06 09:01:00 TL-1"}
+        << QByteArray("CET-1CEST,M3.5.0,M10.5.0/3");
+
+    // What a logger says and the operator types is shown, never run; a clock is in its zone.
+    const QJsonObject clock {
+        {QStringLiteral("operator"), QStringLiteral("Zoë \"<i>\"")},
+        {QStringLiteral("configuration"),
+         QJsonObject {{QStringLiteral("zone"), QStringLiteral("UTC+05:30")}}},
+        {QStringLiteral("differences"),
+         QJsonArray {QJsonObject {{QStringLiteral("field"), QStringLiteral("clock")},
+                                  {QStringLiteral("written"), QStringLiteral("13:31")},
+                                  {QStringLiteral("read"), QStringLiteral("<b>")}}}}};
+    QTest::newRow("what loggers and people typed; the logger's zone")
+        << chained({attempt(1, "<script>TL", "mismatch", clock)}) << QString() << QString()
+        << QStringList() << QStringList {"mismatched &lt;script&gt;TL mismatched 1"}
+        << QStringList {"mismatched 1"}
+        << QStringList {"clock: 13:31 written, &lt;b&gt; read back (UTC+05:30, the logger's zone)",
+                        "Zo&#xeb; &quot;&lt;i&gt;&quot;"}
+        << QByteArray();
 }
 
 void RecordTest::report()
 {
+    QFETCH(QList<QByteArray>, lines);
     QFETCH(QString, since);
     QFETCH(QString, until);
-    QFETCH(QStringList, devices);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, loggers);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, facts);
+    QFETCH(QByteArray, zone);
 
-    const auto line = [](const char *time, const char *device, const char *outcome) {
-        return QJsonObject {{QStringLiteral("time"), QLatin1String(time)},
-                            {QStringLiteral("device"), QLatin1String(device)},
-                            {QStringLiteral("outcome"), QLatin1String(outcome)}};
-    };
-    // The device identifier comes from the logger: the page shows it, never runs it.
-    const QList<QJsonObject> lines {line("2026-12-06T08:00:00.000Z", "TL-0001", "verified"),
-                                    line("2026-12-06T23:59:58.000Z", "<b>TL", "refused"),
-                                    line("2026-12-07T00:00:00.000Z", "TL-0003", "mismatch")};
-    Audit::Verification check;
-    check.result = Audit::Verification::Broken;
-    check.line = 2;
-    check.problem = QStringLiteral("was changed");
+    const QByteArray utc = qgetenv("TZ");
+    if (!zone.isEmpty())
+        qputenv("TZ", zone);
+    const auto restore = qScopeGuard([&utc] { qputenv("TZ", utc); });
+    if (!zone.isEmpty() && QDateTime(QDate(2026, 7, 1), QTime(12, 0)).offsetFromUtc() != 7200)
+        QSKIP("the time zone cannot be set here");
+    const QByteArray data = joined(lines);
     const Report::Period period {Report::parseTime(since, false).value_or(QDateTime()),
                                  Report::parseTime(until, true).value_or(QDateTime())};
-    QByteArray data;
-    for (const QJsonObject &object : lines)
-        data += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-    const QString page = Report::html(data, check, QStringLiteral("audit.jsonl"), {period, {}, {}},
-                                      QDateTime::currentDateTime());
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    // The record's name goes into the style of each printed page's head.
+    QVERIFY(Report::write(buffer, data, Audit::verify(data), QStringLiteral("a\"</style><b>.jsonl"),
+                          {period, {}, expected}, QDateTime::currentDateTime()));
+    const QString page = QString::fromUtf8(buffer.data());
 
-    static const QRegularExpression row(
-        QStringLiteral("<tr class=\"\\w+\"><td>[^<]*</td><td>([^<]*)</td>"));
-    QStringList shown;
-    for (auto it = row.globalMatch(page); it.hasNext();)
-        shown.append(it.next().captured(1));
-    QCOMPARE(shown, devices);
-    QVERIFY(page.contains(QStringLiteral("BROKEN: line 2 was changed")));
-    for (const char *fetched : {"<script", "src=", "url(", "@import", "http:", "https:"})
-        QVERIFY2(!page.contains(QLatin1String(fetched)), fetched);
+    QCOMPARE(tableRows(page, QStringLiteral("loggers"), 3), loggers);
+    if (!rows.isEmpty())
+        QCOMPARE(tableRows(page, QStringLiteral("attempts"), 1), rows);
+    QString text = page;
+    text.replace(QRegularExpression(QStringLiteral("<[^>]*>")), QStringLiteral(" "));
+    text = text.simplified();
+    for (const QString &fact : facts)
+        QVERIFY2(text.contains(fact), qPrintable(fact));
+    for (const char *markup :
+         {"<script", "<b>", "<i>", "src=", "url(", "@import", "http:", "https:"})
+        QVERIFY2(!page.contains(QLatin1String(markup)), markup);
 }
 
 QTEST_GUILESS_MAIN(RecordTest)
