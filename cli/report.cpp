@@ -13,10 +13,13 @@
 #include <QSet>
 #include <QStringBuilder>
 #include <QThreadPool>
+#include <QVarLengthArray>
 #include <QVector>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -132,11 +135,314 @@ QString zoneText(int offsetSecs)
         .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+// The top-level members of a line, read straight from its bytes with the span of each value,
+// without building a JSON object. Only a plain form is read so: strings of valid UTF-8 with
+// JSON's escapes, top-level keys without escapes, numbers that fit a double, containers nested
+// a few deep. Anything else, whether JSON or not, is left to QJsonDocument, which stays the
+// judge of what a line holds, as it is for "audit verify"; its own compact output is read back,
+// escaped keys let through: there they only stand for quotes, backslashes and control
+// characters, so they never match a name looked for.
+class Members
+{
+public:
+    enum Form { Plain, Compact };
+
+    /// False, with no member, for a line not in the form.
+    bool read(const QByteArray &line, Form form);
+    bool contains(QLatin1String key) const { return find(key) >= 0; }
+    // A value's JSON text, empty when there is none; valid as long as the line.
+    QByteArray raw(QLatin1String key) const;
+    // A string value, empty for anything else.
+    QString string(QLatin1String key) const;
+    // A number that is a whole int, as QJsonValue::toInt reads it; otherwise byDefault.
+    int integer(QLatin1String key, int byDefault) const;
+
+private:
+    struct Member
+    {
+        int key;
+        int keySize;
+        int value;
+        int valueSize;
+    };
+    bool scan(const char *p, const char *end, Form form);
+    int find(QLatin1String key) const;
+
+    const char *m_data = nullptr;
+    QVarLengthArray<Member, 24> m_members;
+};
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// A string from its opening quote at p to after its closing one, in the plain form.
+bool scanString(const char *&p, const char *end, bool *escaped)
+{
+    *escaped = false;
+    for (++p; p < end;) {
+        const uchar c = uchar(*p);
+        if (c == '"') {
+            ++p;
+            return true;
+        }
+        if (c == '\\') {
+            *escaped = true;
+            if (end - p < 2)
+                return false;
+            switch (p[1]) {
+            case '"':
+            case '\\':
+            case '/':
+            case 'b':
+            case 'f':
+            case 'n':
+            case 'r':
+            case 't':
+                p += 2;
+                continue;
+            case 'u':
+                if (end - p < 6)
+                    return false;
+                for (int i = 2; i < 6; ++i)
+                    if (!isxdigit(uchar(p[i])))
+                        return false;
+                p += 6;
+                continue;
+            default:
+                return false;
+            }
+        }
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        // UTF-8: no overlong form, no surrogate, nothing beyond U+10FFFF.
+        const int more = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : 1;
+        uint code = c & (0x3f >> more);
+        if (c < 0xc2 || c > 0xf4 || end - p <= more)
+            return false;
+        for (int i = 1; i <= more; ++i) {
+            if ((uchar(p[i]) & 0xc0) != 0x80)
+                return false;
+            code = code << 6 | (uchar(p[i]) & 0x3f);
+        }
+        if (code < (more == 1       ? 0x80u
+                        : more == 2 ? 0x800u
+                                    : 0x10000u)
+            || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+            return false;
+        p += more + 1;
+    }
+    return false;
+}
+
+bool scanNumber(const char *&p, const char *end)
+{
+    const char *start = p;
+    const auto digits = [&p, end] {
+        const char *first = p;
+        while (p < end && isDigit(*p))
+            ++p;
+        return p > first;
+    };
+    if (*p == '-')
+        ++p;
+    if (p < end && *p == '0')
+        ++p;
+    else if (!(p < end && *p >= '1' && *p <= '9' && digits()))
+        return false;
+    bool plain = true;
+    if (p < end && *p == '.') {
+        ++p;
+        if (!digits())
+            return false;
+        plain = false;
+    }
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < end && (*p == '+' || *p == '-'))
+            ++p;
+        if (!digits())
+            return false;
+        plain = false;
+    }
+    // A number too large for a double is refused by QJsonDocument.
+    bool fits = true;
+    if (!plain || p - start > 15)
+        QByteArray(start, int(p - start)).toDouble(&fits);
+    return fits;
+}
+
+bool Members::read(const QByteArray &line, Form form)
+{
+    m_members.clear();
+    m_data = line.constData();
+    if (scan(m_data, m_data + line.size(), form))
+        return true;
+    m_members.clear();
+    return false;
+}
+
+bool Members::scan(const char *p, const char *const end, Form form)
+{
+    const int maxDepth = form == Plain ? 32 : std::numeric_limits<int>::max();
+    const auto skipSpace = [&p, end] {
+        while (p < end && isSpace(*p))
+            ++p;
+    };
+    skipSpace();
+    if (p == end || *p != '{')
+        return false;
+    ++p;
+    // The containers open ('{' or '['), and what comes next.
+    QVarLengthArray<char, 16> open {'{'};
+    enum { KeyOrEnd, Key, ValueOrEnd, Value, CommaOrEnd } next = KeyOrEnd;
+    bool escaped = false;
+    for (;;) {
+        skipSpace();
+        if (p == end)
+            return false;
+        const bool top = open.size() == 1;
+        if ((next == KeyOrEnd && *p == '}') || (next == ValueOrEnd && *p == ']')
+            || (next == CommaOrEnd && *p == (open.last() == '{' ? '}' : ']'))) {
+            ++p;
+            open.removeLast();
+            if (open.isEmpty()) {
+                skipSpace();
+                return p == end;
+            }
+            if (open.size() == 1)
+                m_members.last().valueSize = int(p - m_data) - m_members.last().value;
+            next = CommaOrEnd;
+            continue;
+        }
+        switch (next) {
+        case CommaOrEnd:
+            if (*p++ != ',')
+                return false;
+            next = open.last() == '{' ? Key : Value;
+            continue;
+        case KeyOrEnd:
+        case Key: {
+            const char *key = p;
+            if (*p != '"' || !scanString(p, end, &escaped) || (top && escaped && form == Plain))
+                return false;
+            if (top)
+                m_members.append({int(key - m_data) + 1, int(p - key) - 2, 0, 0});
+            skipSpace();
+            if (p == end || *p++ != ':')
+                return false;
+            next = Value;
+            continue;
+        }
+        case ValueOrEnd:
+        case Value:
+            break;
+        }
+        const char *value = p;
+        if (top)
+            m_members.last().value = int(value - m_data);
+        if (*p == '{' || *p == '[') {
+            if (open.size() >= maxDepth)
+                return false;
+            open.append(*p);
+            next = *p++ == '{' ? KeyOrEnd : ValueOrEnd;
+            continue;
+        }
+        if (*p == '"') {
+            if (!scanString(p, end, &escaped))
+                return false;
+        } else if (*p == '-' || isDigit(*p)) {
+            if (!scanNumber(p, end))
+                return false;
+        } else {
+            bool literal = false;
+            for (const char *word : {"true", "false", "null"}) {
+                const int size = int(std::strlen(word));
+                if (end - p >= size && std::memcmp(p, word, size) == 0) {
+                    p += size;
+                    literal = true;
+                    break;
+                }
+            }
+            if (!literal)
+                return false;
+        }
+        if (top)
+            m_members.last().valueSize = int(p - value);
+        next = CommaOrEnd;
+    }
+}
+
+int Members::find(QLatin1String key) const
+{
+    // The last of members named alike counts, as with QJsonDocument.
+    for (int i = m_members.size() - 1; i >= 0; --i)
+        if (m_members[i].keySize == key.size()
+            && std::memcmp(m_data + m_members[i].key, key.data(), key.size()) == 0)
+            return i;
+    return -1;
+}
+
+QByteArray Members::raw(QLatin1String key) const
+{
+    const int i = find(key);
+    return i < 0 ? QByteArray()
+                 : QByteArray::fromRawData(m_data + m_members[i].value, m_members[i].valueSize);
+}
+
+int Members::integer(QLatin1String key, int byDefault) const
+{
+    bool number = false;
+    const double value = raw(key).toDouble(&number);
+    return number && value >= std::numeric_limits<int>::min()
+            && value <= std::numeric_limits<int>::max() && value == std::trunc(value)
+        ? int(value)
+        : byDefault;
+}
+
+QString Members::string(QLatin1String key) const
+{
+    const QByteArray value = raw(key);
+    if (!value.startsWith('"'))
+        return QString();
+    const char *p = value.constData() + 1;
+    const char *const end = value.constData() + value.size() - 1;
+    if (!std::memchr(p, '\\', end - p))
+        return QString::fromUtf8(p, int(end - p));
+    QString text;
+    for (const char *run = p;; run = p) {
+        while (p < end && *p != '\\')
+            ++p;
+        text += QString::fromUtf8(run, int(p - run));
+        if (p == end)
+            return text;
+        const char c = p[1];
+        p += 2;
+        if (c == 'u') {
+            text += QChar(ushort(QByteArray(p, 4).toUInt(nullptr, 16)));
+            p += 4;
+        } else {
+            const char *const from = "bfnrt";
+            const char *const to = "\b\f\n\r\t";
+            const char *at = std::strchr(from, c);
+            text += QLatin1Char(at ? to[at - from] : c);
+        }
+    }
+}
+
 // A line's "time" in milliseconds since 1970 UTC, kNoTime when it has none. Stations write
 // "2026-12-06T23:00:01.922Z", read here digit by digit: a record has many lines.
-qint64 lineTime(const QJsonObject &line)
+qint64 lineTime(const Members &line)
 {
-    const QString text = str(line, "time");
+    const QString text = line.string(QLatin1String("time"));
     const auto number = [&text](int from, int count) {
         int value = 0;
         for (int i = from; i < from + count; ++i) {
@@ -225,29 +531,32 @@ QString profileText(const QJsonObject &profile)
 
 // What went wrong with a write: the fields that differ with both values, or the reason. The
 // logger's clock is in the zone written to it, which the page names.
-QString detail(const QJsonObject &line)
+QString detail(const Members &line)
 {
     QStringList parts;
-    for (const QJsonValue &difference : line.value(QStringLiteral("differences")).toArray()) {
+    const QByteArray differences = line.raw(QLatin1String("differences"));
+    for (const QJsonValue &difference :
+         differences.isEmpty() ? QJsonArray() : QJsonDocument::fromJson(differences).array()) {
         const QJsonObject field = difference.toObject();
         QString text = QStringLiteral("%1: %2 written, %3 read back")
                            .arg(str(field, "field"),
                                 Profile::shortText(field.value(QStringLiteral("written"))),
                                 Profile::shortText(field.value(QStringLiteral("read"))));
         if (str(field, "field") == QLatin1String("clock")) {
-            const QString zone
-                = str(line.value(QStringLiteral("configuration")).toObject(), "zone");
+            const QString zone = str(
+                QJsonDocument::fromJson(line.raw(QLatin1String("configuration"))).object(), "zone");
             text += QStringLiteral(" (%1, the logger's zone)")
                         .arg(zone.isEmpty() ? QStringLiteral("time") : Profile::shortText(zone));
         }
         parts.append(text);
     }
     // Lines written before the values were recorded name the fields only.
-    if (parts.isEmpty())
-        for (const QJsonValue &field : line.value(QStringLiteral("fields")).toArray())
+    const QByteArray fields = line.raw(QLatin1String("fields"));
+    if (parts.isEmpty() && !fields.isEmpty())
+        for (const QJsonValue &field : QJsonDocument::fromJson(fields).array())
             parts.append(field.toString());
     if (parts.isEmpty())
-        parts.append(str(line, "reason"));
+        parts.append(line.string(QLatin1String("reason")));
     return parts.join(QLatin1String("; "));
 }
 
@@ -311,7 +620,7 @@ struct Share
     int repairs = 0;
     QSet<QString> hosts;
     QSet<QString> operators;
-    QHash<QString, int> profiles;
+    QHash<QByteArray, int> profiles; // by the JSON text of "configuration"
     qint64 first = kNoTime;
     qint64 last = kNoTime;
 };
@@ -378,39 +687,50 @@ void endRow(QString &rows, const QString &why)
     rows += QLatin1String("</td></tr>\n");
 }
 
+// A line that is not JSON: cut short and carried by a repair line, cut short at the record's
+// end, or neither.
+void unreadableRow(QString &rows, Share &share, const Context &context, int i, int bytes)
+{
+    ++share.unreadable;
+    const int repair = context.carriedBy.value(i + 1);
+    const bool cut = repair > 0 || context.cutAtEnd(i);
+    startRow(rows, share, QLatin1String("unreadable"), i + 1, QString(), 0);
+    cell(rows);
+    cell(rows);
+    cell(rows);
+    outcomeCell(rows, QLatin1String(cut ? "cut short" : "unreadable"));
+    endRow(rows,
+           !cut ? QStringLiteral("not valid JSON, %1 bytes").arg(bytes)
+               : repair > 0
+               ? QStringLiteral("cut short by an interrupted write, %1 bytes; line %2 carries it "
+                                "into the record")
+                     .arg(bytes)
+                     .arg(repair)
+               : QStringLiteral("cut short by an interrupted write, %1 bytes; \"tempyra-cli audit "
+                                "repair\" carries it into the record")
+                     .arg(bytes));
+}
+
 // Reads lines from to to (excluded) into share.
 void readShare(const Context &context, LocalClock &clock, int from, int to, Share &share)
 {
     QString rows;
     rows.reserve((to - from) * 200);
-    // Lines in a row tend to carry the same profile.
-    QJsonObject configuration;
-    QString profile = profileText(configuration);
+    Members line;
+    QByteArray rewritten;
     for (int i = from; i < to; ++i) {
         const QByteArray text = context.line(i);
-        const QJsonDocument document = QJsonDocument::fromJson(text);
-        if (!document.isObject()) {
-            ++share.unreadable;
-            const int repair = context.carriedBy.value(i + 1);
-            const bool cut = repair > 0 || context.cutAtEnd(i);
-            startRow(rows, share, QLatin1String("unreadable"), i + 1, QString(), 0);
-            cell(rows);
-            cell(rows);
-            cell(rows);
-            outcomeCell(rows, QLatin1String(cut ? "cut short" : "unreadable"));
-            endRow(rows,
-                   !cut ? QStringLiteral("not valid JSON, %1 bytes").arg(text.size())
-                       : repair > 0
-                       ? QStringLiteral("cut short by an interrupted write, %1 bytes; line %2 "
-                                        "carries it into the record")
-                             .arg(text.size())
-                             .arg(repair)
-                       : QStringLiteral("cut short by an interrupted write, %1 bytes; "
-                                        "\"tempyra-cli audit repair\" carries it into the record")
-                             .arg(text.size()));
-            continue;
+        if (!line.read(text, Members::Plain)) {
+            // Not in the plain form: QJsonDocument judges, and writes it in its own.
+            const QJsonDocument document = QJsonDocument::fromJson(text);
+            if (document.isObject()) {
+                rewritten = document.toJson(QJsonDocument::Compact);
+                line.read(rewritten, Members::Compact);
+            } else {
+                unreadableRow(rows, share, context, i, text.size());
+                continue;
+            }
         }
-        const QJsonObject line = document.object();
         const qint64 time = lineTime(line);
         if (time != kNoTime
             && ((context.since != kNoTime && time < context.since)
@@ -422,45 +742,48 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
             share.first = share.first == kNoTime ? time : qMin(share.first, time);
             share.last = qMax(share.last, time);
         }
-        const QString operatorName
-            = line.contains(QLatin1String("operator")) ? str(line, "operator") : str(line, "user");
+        const QString operatorName = line.string(
+            QLatin1String(line.contains(QLatin1String("operator")) ? "operator" : "user"));
 
         if (line.contains(QLatin1String("repair"))) {
             ++share.repairs;
-            const QJsonObject repair = line.value(QLatin1String("repair")).toObject();
+            const QJsonObject repair
+                = QJsonDocument::fromJson(line.raw(QLatin1String("repair"))).object();
             startRow(rows, share, QLatin1String("repair"), i + 1, timeText, offset);
             cell(rows);
             cell(rows);
             cell(rows, operatorName);
             outcomeCell(rows, QStringLiteral("repair"));
-            endRow(rows,
-                   QStringLiteral("carries line %1, cut short (%2 bytes), into the record; "
-                                  "appended by %3 on %4")
-                       .arg(repair.value(QLatin1String("line")).toInt())
-                       .arg(repair.value(QLatin1String("bytes")).toInt())
-                       .arg(str(line, "user"), str(line, "host")));
+            endRow(
+                rows,
+                QStringLiteral("carries line %1, cut short (%2 bytes), into the record; "
+                               "appended by %3 on %4")
+                    .arg(repair.value(QLatin1String("line")).toInt())
+                    .arg(repair.value(QLatin1String("bytes")).toInt())
+                    .arg(line.string(QLatin1String("user")), line.string(QLatin1String("host"))));
             continue;
         }
 
-        const QString device = str(line, "device");
+        const QString device = line.string(QLatin1String("device"));
         const bool identified
-            = !device.isEmpty() && line.value(QLatin1String("identified")).toBool(true);
-        const QString port = str(line, "port");
-        const QString serial = str(line, "serialNumber");
-        const QString outcomeText = str(line, "outcome");
+            = !device.isEmpty() && line.raw(QLatin1String("identified")) != "false";
+        const QString port = line.string(QLatin1String("port"));
+        const QString serial = line.string(QLatin1String("serialNumber"));
+        const QString outcomeText = line.string(QLatin1String("outcome"));
         const Session::Outcome outcome = Session::outcome(outcomeText);
-        const QString host = str(line, "host");
         ++share.attempts[outcome];
         // The loggers share the texts of the set.
-        const QString &station = *share.hosts.insert(host);
+        const QString &station = *share.hosts.insert(line.string(QLatin1String("host")));
         const QString &person = *share.operators.insert(operatorName);
         if (outcome != Session::Refused) {
-            const QJsonObject written = line.value(QLatin1String("configuration")).toObject();
-            if (written != configuration) {
-                configuration = written;
-                profile = profileText(configuration);
-            }
-            ++share.profiles[profile];
+            // Counted by their text, read once each when the shares are added up.
+            const QByteArray configuration = line.raw(QLatin1String("configuration"));
+            const auto it = share.profiles.find(configuration);
+            if (it == share.profiles.end())
+                share.profiles.insert(QByteArray(configuration.constData(), configuration.size()),
+                                      1);
+            else
+                ++*it;
         }
         Logger &logger = share.loggers[identified ? QLatin1Char('I') + device
                                                   : QStringLiteral("U%1\n%2").arg(port, serial)];
@@ -480,7 +803,7 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
         }
         cell(rows, port);
         cell(rows, operatorName);
-        const int attempt = line.value(QLatin1String("attempt")).toInt(1);
+        const int attempt = line.integer(QLatin1String("attempt"), 1);
         outcomeCell(rows, outcomeText,
                     attempt > 1 ? QStringLiteral("attempt %1").arg(attempt) : QString());
         endRow(rows, detail(line));
@@ -577,6 +900,7 @@ struct Totals
 Totals sum(const QVector<Share> &shares)
 {
     Totals totals;
+    QHash<QByteArray, int> texts;
     for (const Share &share : shares) {
         for (auto it = share.loggers.cbegin(); it != share.loggers.cend(); ++it) {
             Logger &logger = totals.loggers[it.key()];
@@ -593,7 +917,7 @@ Totals sum(const QVector<Share> &shares)
         totals.hosts.unite(share.hosts);
         totals.operators.unite(share.operators);
         for (auto it = share.profiles.cbegin(); it != share.profiles.cend(); ++it)
-            totals.profiles[it.key()] += it.value();
+            texts[it.key()] += it.value();
         if (share.first != kNoTime)
             totals.first = totals.first == kNoTime ? share.first : qMin(totals.first, share.first);
         totals.last = qMax(totals.last, share.last);
@@ -602,6 +926,8 @@ Totals sum(const QVector<Share> &shares)
     }
     for (const Logger &logger : qAsConst(totals.loggers))
         ++totals.finals[logger.outcome];
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it)
+        totals.profiles[profileText(QJsonDocument::fromJson(it.key()).object())] += it.value();
     return totals;
 }
 

@@ -28,6 +28,8 @@ private slots:
     void summary();
     void report_data();
     void report();
+    void lineForms_data();
+    void lineForms();
 };
 
 namespace {
@@ -555,6 +557,81 @@ void RecordTest::report()
     for (const char *markup :
          {"<script", "<b>", "<i>", "src=", "url(", "@import", "http:", "https:"})
         QVERIFY2(!page.contains(QLatin1String(markup)), markup);
+}
+
+// A line reads the same whatever form its JSON takes: as Qt writes it again, or not at all when
+// Qt cannot read it.
+void RecordTest::lineForms_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QString>("shows"); // in the line's row: "CLASS LINE TIME LOGGER ... WHY"
+
+    const QByteArray write = R"("device":"TL-1","outcome":"mismatch","port":"ttyACM0",)"
+                             R"("time":"2026-12-06T10:00:00.000Z","fields":["interval"],)"
+                             R"("configuration":{"scale":"F","zone":"UTC+01:00"})";
+    const auto with
+        = [&write](const QByteArray &members) { return '{' + write + ',' + members + '}'; };
+    // Named by the line, the attempt it begins with written W.
+    const auto row = [&write](const QByteArray &line, bool readable, const char *shows = "") {
+        QTest::newRow(QByteArray(line).replace(write, "W").left(60).constData())
+            << line << readable << QString::fromUtf8(shows);
+    };
+    row("  { " + write + " }\t\r", true, "mismatched 1 2026-12-06 10:00:00 TL-1 ttyACM0 -");
+    row(R"({"\u006futcome":"verified","dev\u0069ce":"TL-7"})", true,
+        "verified 1 - TL-7 - - verified");
+    row(R"({"a\"b":1,"outcome":"verified","device":"TL-8"})", true,
+        "verified 1 - TL-8 - - verified");
+    row(with(R"("outcome":"refused")"), true, "refused 1");
+    row(with(R"("attempt":2.0)"), true, "mismatch attempt 2 interval");
+    row(with(R"("attempt":2.5)"), true, "mismatch interval");
+    row(with(R"("attempt":"3")"), true, "mismatch interval");
+    row(with(R"("operator":"a\tb\u00e9\ud83d\ude00\ud800 \/ \"q\"")"), true,
+        "a&#xfffd;b&#xe9;&#x1f600;&#xfffd; / &quot;q&quot; mismatch");
+    row(with("\"operator\":\"a\tb\""), true, "ttyACM0 a&#xfffd;b mismatch");
+    row(with(QByteArray("\"operator\":\"a\0b\"", 16)), true, "ttyACM0 a&#xfffd;b mismatch");
+    row(with(R"("operator":"\a")"), true, "ttyACM0 a mismatch");
+    row(with("\"operator\":\"\xef\xbf\xbe\xf4\x8f\xbf\xbf\""), true, "&#xfffe;&#x10ffff;");
+    row(with("\"operator\":\"\xed\xa0\x80\""), false);
+    row(with("\"operator\":\"\xc0\x80\""), false);
+    row(with("\"operator\":\"\xe2\x82\""), false);
+    row("\xef\xbb\xbf" + with("\"a\":1"), true, "TL-1");
+    row(with("\"a\":" + QByteArray(40, '[') + QByteArray(40, ']')), true, "TL-1");
+    row(with("\"a\":" + QByteArray(1100, '[') + QByteArray(1100, ']')), false);
+    row(with(R"("a":[-0,1e-3,1E+2,123456789012345678901234567890,.5,1.])"), true, "TL-1");
+    row(with(R"("a":1e400)"), false);
+    row(with(R"("a":2e-324)"), false);
+    row(with(R"("a":01)"), false);
+    row(with(R"("a":-)"), false);
+    row(with(R"("a":[1,])"), false);
+    row(with(R"("a":tru)"), false);
+    row(with(R"("a":1)") + " x", false);
+    row("[{" + write + "}]", false);
+}
+
+void RecordTest::lineForms()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, readable);
+    QFETCH(QString, shows);
+
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    QCOMPARE(document.isObject(), readable);
+    const auto tables = [](const QByteArray &data) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        Report::write(buffer, data + '\n', Audit::verify(data), QStringLiteral("a.jsonl"), {},
+                      QDateTime::currentDateTime());
+        const QString page = QString::fromUtf8(buffer.data());
+        return tableRows(page, QStringLiteral("attempts"), 7)
+            + tableRows(page, QStringLiteral("loggers"), 6);
+    };
+    const QStringList rows = tables(line);
+    QVERIFY2(readable ? rows.first().contains(shows)
+                      : rows.first().startsWith(QLatin1String("unreadable 1")),
+             qPrintable(rows.first()));
+    if (readable)
+        QCOMPARE(rows, tables(document.toJson(QJsonDocument::Compact)));
 }
 
 QTEST_GUILESS_MAIN(RecordTest)
