@@ -3,7 +3,6 @@
 #include "account.h"
 #include "files.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -18,6 +17,9 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cstring>
+
+#include <sodium.h>
 
 namespace {
 
@@ -274,11 +276,14 @@ LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
 // time, line by line independently: the lines are shared out between the processor's cores.
 QVector<LineFacts> lineFacts(const QByteArray &data, const Signature::TrustedKeys *trusted)
 {
-    QVector<int> starts {0};
-    for (int i = data.indexOf('\n'); i >= 0 && i + 1 < data.size(); i = data.indexOf('\n', i + 1))
-        starts.append(i + 1);
-    if (data.isEmpty())
-        starts.clear();
+    // The line ends found by memchr: QByteArray::indexOf looks at a byte at a time.
+    QVector<int> starts;
+    starts.reserve(data.size() / 256);
+    for (const char *at = data.constData(), *end = at + data.size(); at < end;) {
+        starts.append(int(at - data.constData()));
+        at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+        at = at ? at + 1 : end;
+    }
     QVector<LineFacts> all(starts.size());
     const auto work = [&](int from, int to) {
         for (int i = from; i < to; ++i) {
@@ -429,7 +434,12 @@ void stamp(QJsonObject &record, const QString &operatorName)
 
 QByteArray lineHash(const QByteArray &line)
 {
-    return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
+    // libsodium's SHA-256 (which needs no initialising) hashes a record about twice as fast as
+    // QCryptographicHash's.
+    unsigned char hash[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(hash, reinterpret_cast<const unsigned char *>(line.constData()),
+                       size_t(line.size()));
+    return QByteArray::fromRawData(reinterpret_cast<const char *>(hash), sizeof hash).toHex();
 }
 
 QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const StationKey *key)
