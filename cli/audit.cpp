@@ -2,6 +2,7 @@
 
 #include "account.h"
 #include "files.h"
+#include "jsonmembers.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -237,17 +238,16 @@ LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
 {
     LineFacts line;
     line.hash = Audit::lineHash(text);
-    const QJsonDocument document = QJsonDocument::fromJson(text);
-    line.valid = document.isObject();
+    JsonMembers members;
+    line.valid = members.read(text);
     if (!line.valid)
         return line;
-    const QJsonObject object = document.object();
-    line.prev = object.value(kPrev).toString().toLatin1();
-    line.seq = object.value(kSeq).toInt();
-    line.signer = object.value(kSigner).toString().toLatin1();
-    if (object.contains(kRepair)) {
-        line.repair = object;
-        line.repairs = object.value(kRepair)
+    line.prev = members.string(QLatin1String("prev")).toLatin1();
+    line.seq = members.integer(QLatin1String("seq"), 0);
+    line.signer = members.string(QLatin1String("signer")).toLatin1();
+    if (members.contains(QLatin1String("repair"))) {
+        line.repair = QJsonDocument::fromJson(text).object();
+        line.repairs = line.repair.value(kRepair)
                            .toObject()
                            .value(QStringLiteral("sha256"))
                            .toString()

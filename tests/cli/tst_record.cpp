@@ -560,7 +560,7 @@ void RecordTest::report()
 }
 
 // A line reads the same whatever form its JSON takes: as Qt writes it again, or not at all when
-// Qt cannot read it.
+// Qt cannot read it; for the page as for the check.
 void RecordTest::lineForms_data()
 {
     QTest::addColumn<QByteArray>("line");
@@ -617,6 +617,9 @@ void RecordTest::lineForms()
 
     const QJsonDocument document = QJsonDocument::fromJson(line);
     QCOMPARE(document.isObject(), readable);
+    // A line without a chain: the record is not chained, or broken where it cannot be read.
+    const Audit::Verification check = Audit::verify(line + '\n');
+    QCOMPARE(check.result, readable ? Audit::Verification::Unchained : Audit::Verification::Broken);
     const auto tables = [](const QByteArray &data) {
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
