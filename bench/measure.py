@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Runs a command RUNS times after one run to warm up; prints the median wall time and the
-largest peak resident memory of its runs, as "key value" lines (wall_ms, peak_mib). Its exit
+"""Runs a command RUNS times after one run to warm up; prints the median wall time, the median
+processor time (user and system, all threads) and the largest peak resident memory of its
+runs, as "key value" lines (wall_ms, cpu_ms, peak_mib). Its exit
 status must be one of OK (default 0), given as a comma-separated list.
 
     bench/measure.py RUNS [--ok 0,1] -- COMMAND [ARGS...]
@@ -21,6 +22,7 @@ def main():
         args = args[2:]
     command = args[args.index("--") + 1:]
     times = []
+    cpu = []
     peak = 0
     for run in range(runs + 1):
         start = time.perf_counter()
@@ -36,8 +38,10 @@ def main():
             sys.exit(f"measure: {' '.join(command)} exited {os.waitstatus_to_exitcode(status)}")
         if run > 0:
             times.append(elapsed * 1000)
+            cpu.append((usage.ru_utime + usage.ru_stime) * 1000)
             peak = max(peak, usage.ru_maxrss)
     print(f"wall_ms {statistics.median(times):.1f}")
+    print(f"cpu_ms {statistics.median(cpu):.1f}")
     print(f"peak_mib {peak / 1024:.1f}")
 
 
