@@ -15,13 +15,10 @@
 #include <QSet>
 #include <QStringBuilder>
 #include <QThreadPool>
-#include <QVarLengthArray>
 #include <QVector>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
-#include <cmath>
 #include <cstring>
 #include <limits>
 
