@@ -62,7 +62,9 @@ activity_log() {
     sleep 0.2
     xclip -o -selection primary 2>/dev/null | sed 's/^[0-9:]* : //'
 }
-expect_log() { [[ $(activity_log | tail -n 1) == "$1" ]] || fail "log after $2: $(activity_log)"; }
+# The last entry is TEXT, once the window has had its turn (a loaded machine may paint late).
+last_entry_is() { [[ $(activity_log | tail -n 1) == "$1" ]]; }
+expect_log() { eventually last_entry_is "$1" || fail "log after $2: $(activity_log)"; }
 
 # Start-up: connected before the window was shown, identifier asked for. Then Read.
 eventually commands_are 32 || fail "start-up commands: $(cat "$sim_log")"
