@@ -222,8 +222,8 @@ window) # the window connects at start-up, reads, writes, notices an unplug, con
     eventually 5 eval 'near "$(copy deviceTime)"' || fail "device time $(copy deviceTime)"
     click setConfiguration
     step written 32103201 "Device Configured!" TL-0001
-    mapfile -t writes < <(sed -nE 's/^cmd 1 (.*)clock=(\S+) (..)-(..)-(....) /\1\t\5-\4-\3 \2\t/p' "$work/com5.log")
-    [[ ${writes[1]%%$'\t'*} == "${writes[0]%%$'\t'*}" ]] && near "$(cut -f2 <<<"${writes[1]}")" \
+    mapfile -t writes < <(sed -nE 's/^cmd 1 (.*)clock=(\S+) (..)-(..)-(....) (.*)/\1\6\t\5-\4-\3 \2/p' "$work/com5.log")
+    [[ ${writes[1]%$'\t'*} == "${writes[0]%$'\t'*}" ]] && near "${writes[1]#*$'\t'}" \
         || fail "the window wrote ${writes[1]}, the logger held ${writes[0]}"
     # Unplugged: the window's own "Disonnected!" within the presence watch's second of the node's
     # removal, and a little more for Wine's timers and port listing.
