@@ -174,6 +174,10 @@ cli) # tempyra-cli.exe without a console; loggers on COM5 and COM6 (whose first 
     plug 5
     plug 6 --device-id TL-0002 --corrupt-field interval --faulty-writes 1
     printf 'TL-0001\nTL-0002\n' >"$drive_c/shipment.txt"
+    # This account's station key, made under Wine where the writes look for it, signs every
+    # line below; its public half is what the record is checked against (no port: no shim).
+    shim='' cli 0 key new
+    cp "$work/out" "$drive_c/station.pub"
     # exit status | output | a pattern of its lines, joined by spaces | arguments
     while IFS='|' read -r want stream pattern arguments; do
         # shellcheck disable=SC2086 # the arguments hold no spaces and no patterns
@@ -195,6 +199,12 @@ CASES
     user=${audit#"$drive_c/users/"} # the account whose profile folder holds it
     has "$audit" "\"device\":\"TL-0001\",\"host\":\"$(hostname -s)\",\"location\":\"[^\"]*COM5\",.*\"outcome\":\"verified\",.*\"user\":\"${user%%/*}\"" \
         '"fields":\["interval"\],.*"location":"[^"]*COM6",.*"outcome":"mismatch"'
+    # The record signed under Wine checks out, whole and signed by that key, under Wine and with
+    # the Linux build, from the same files.
+    windows_path() { sed 's|^.*/drive_c/|C:\\|; s|/|\\|g' <<<"$1"; }
+    shim='' cli 0 audit verify "$(windows_path "$audit")" --trust 'C:\station.pub'
+    "${TEMPYRA_LINUX_CLI:?}" audit verify "$audit" --trust "$drive_c/station.pub" >"$work/out" 2>&1 \
+        || fail "the Linux build's audit verify: $(cat "$work/out")"
     ;;
 ctrl_c) # the station ends on Ctrl-C (SIGINT, which Wine hands to the console control
     # handlers as CTRL_C_EVENT) once the logger in progress is done
@@ -205,7 +215,8 @@ ctrl_c) # the station ends on Ctrl-C (SIGINT, which Wine hands to the console co
     eventually 30 grep -q '^cmd 1 ' "$work/com5.log" || fail "no write: $(cat "$work/err")"
     kill -INT $!
     wait $! || fail "the station ended with $?, not 0: $(cat "$work/err")"
-    has "$work/err" 'ending once the 1 logger'
+    sed -i 's/\r$//' "$work/out" "$work/err"
+    has "$work/err" '^tempyra-cli: ending once the 1 logger in progress is done; Ctrl-C again ends at once$'
     has "$work/out" ' COM5 TL-0001 verified'
     shim_took "$work/err"
     ;;
