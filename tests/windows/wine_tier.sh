@@ -238,11 +238,15 @@ window) # the window connects at start-up, reads, writes, notices an unplug, con
         || fail "the window wrote ${writes[1]}, the logger held ${writes[0]}"
     # Unplugged: the window's own "Disonnected!" within the presence watch's second of the node's
     # removal, and a little more for Wine's timers and port listing.
+    closed=$(date +%s%3N)
     unplug 5
     gone=$(date +%s%3N)
     step unplugged 32103201 "Disonnected!" ""
     noticed=$(copy log | grep -m1 'Disonnected!$')
-    (($(date -d "${noticed:0:8}.${noticed:9:3}" +%s%3N) - gone < 1500)) || fail "unplugged at $(date -d @"${gone::-3}" +%T), $noticed"
+    noticed=$(date -d "${noticed:0:8}.${noticed:9:3}" +%s%3N)
+    ((noticed - gone < 1500)) || fail "unplugged at $(date -d @"${gone::-3}" +%T.${gone: -3}), noticed at $noticed"
+    echo "wine_tier window: the unplug noticed $((noticed - closed)) ms after the line closed," \
+        "$((noticed - gone)) ms after the node's removal ($((gone - closed)) ms after the line)"
     plug 5
     click connect
     step replugged 32 "Connected!" TL-0001
