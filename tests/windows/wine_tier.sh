@@ -107,8 +107,10 @@ copy() {
 # logged ENTRY AFTER: the activity log's last entry is ENTRY, within 5 s of asking.
 last_entry() { [[ $(copy log | tail -n 1) == *" : $1" ]]; }
 logged() { eventually 5 last_entry "$1" || fail "log after $2: $(copy log)"; }
-# near TIME: TIME (yyyy-mm-dd hh:mm:ss) is within 3 s of the current time of UTC+09:00.
-near() { local d=$(($(date -u -d "$1" +%s) - $(date -u +%s) - 32400)); ((d > -4 && d < 4)); }
+# between TIME FROM TO: TIME (yyyy-mm-dd hh:mm:ss) is a time of UTC+09:00 from 3 s before FROM
+# to 3 s after TO (seconds since the epoch): when a step began and when its effect was seen,
+# however long a loaded machine took in between.
+between() { local t=$(($(date -u -d "$1" +%s) - 32400)); ((t > $2 - 4 && t < $3 + 4)); }
 # step NAME CODES ENTRY IDENTIFIER: the logger on COM5 has received CODES, the log's last entry
 # is ENTRY and the identifier shown IDENTIFIER; a screenshot NAME.png.
 step() {
@@ -226,15 +228,19 @@ window) # the window connects at start-up, reads, writes, notices an unplug, con
     cli 0 write 'C:\profile.json' --port COM5
     start_window "$bin/tempyra-config.exe"
     step connected 321032 "Connected!" TL-0001
+    began=$(date +%s)
     click read
     step read 3210320 "Reading Data" TL-0001
+    seen=$(date +%s)
     # The form now holds the logger's settings (its device time the logger's clock), and Set
     # Configuration sends them back with the time of UTC+09:00.
-    eventually 5 eval 'near "$(copy deviceTime)"' || fail "device time $(copy deviceTime)"
+    eventually 5 eval 'between "$(copy deviceTime)" $began $seen' || fail "device time $(copy deviceTime)"
+    began=$(date +%s)
     click setConfiguration
     step written 32103201 "Device Configured!" TL-0001
+    seen=$(date +%s)
     mapfile -t writes < <(sed -nE 's/^cmd 1 (.*)clock=(\S+) (..)-(..)-(....) (.*)/\1\6\t\5-\4-\3 \2/p' "$work/com5.log")
-    [[ ${writes[1]%$'\t'*} == "${writes[0]%$'\t'*}" ]] && near "${writes[1]#*$'\t'}" \
+    [[ ${writes[1]%$'\t'*} == "${writes[0]%$'\t'*}" ]] && between "${writes[1]#*$'\t'}" "$began" "$seen" \
         || fail "the window wrote ${writes[1]}, the logger held ${writes[0]}"
     # Unplugged: the window's own "Disonnected!" within the presence watch's second of the node's
     # removal, and a little more for Wine's timers and port listing.
