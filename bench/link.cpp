@@ -1,4 +1,5 @@
-// The window's link to a logger on the virtual USB bench (tempyra-vusb), offscreen.
+// The window's link to a logger: on the virtual USB bench (tempyra-vusb), offscreen, or cross-built
+// under Wine against a simulated logger that a device node makes a USB port (bench/windows.sh).
 //
 //   bench-link connect-read N   Disconnect, then Read (which connects first) until deviceTime is
 //                               filled, N times; then, with the window's port closed, N times the

@@ -7,7 +7,7 @@
 # BENCH_RUNS (default 20) runs per start-up and per round trip figure, BENCH_IDLE_SECONDS
 # (default 30) for the idle figure. The parts on the virtual USB bench need root. The Windows
 # figures need the packages of tools/build-windows.sh in $BENCH_WINDOWS_DIR (build-windows/) and
-# Wine.
+# Wine; those with a logger the serial shim of ../shared/toolchains/wine-serial.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -422,28 +422,57 @@ note "Audit record: $((runs * 10)) appends to each record in turn, median per ap
     "of processor time in all threads without --trust, $(value "$work/report-trust.txt" cpu_ms) ms" \
     "with it); peak resident memory of the process."
 
-# --- 7. Windows: start-up under Wine, package sizes -------------------------------------------
+# --- 7. Windows under Wine: start-up, Connect and Read, a verified write; package sizes ----------
 
 windows_build=${BENCH_WINDOWS_DIR:-build-windows}
 status=0
-"${xvfb[@]}" bench/windows.sh "$windows_build" "$runs" >"$work/windows.txt" 2>"$work/windows.err" \
-    || status=$?
+"${xvfb[@]}" bench/windows.sh "$windows_build" "$runs" "$build" >"$work/windows.txt" \
+    2>"$work/windows.err" || status=$?
 if [[ $status -eq 0 ]]; then
-    tool_ms=$(value "$work/windows.txt" tool_total_ms)
-    bare_ms=$(value "$work/windows.txt" bare_total_ms)
+    win() { value "$work/windows.txt" "$1"; }
+    tool_ms=$(win tool_total_ms)
+    bare_ms=$(win bare_total_ms)
     row "Windows start-up under Wine, no logger (ms)" "$tool_ms" "$bare_ms" \
         "$(calc "$tool_ms / $bare_ms")×" "info (bare window)" info
-    row "Windows portable ZIP (MiB)" "$(calc "$(value "$work/windows.txt" zip_bytes) / 1048576" 1)" \
-        - - info info
-    row "Windows installer (MiB)" \
-        "$(calc "$(value "$work/windows.txt" installer_bytes) / 1048576" 1)" - - info info
     note "Windows start-up: the cross-built window and a bare 440 × 655 QMainWindow cross-built" \
         "the same way, started alternately under Wine $(wine --version 2>/dev/null) in a fresh" \
         "prefix, the wineserver kept running; from the start of the process to the first frame." \
         "Breakdown (median ms, tool / bare): $(breakdown "$work/windows.txt")."
+    if [[ $(win serial) == 1 ]]; then
+        cycle=$(win win_cycle_ms)
+        linux_cycle=$(value "$work/link.txt" cycle_ms 2>/dev/null || true)
+        row "Windows Disconnect, Connect and Read under Wine (ms)" "$cycle" "${linux_cycle:--}" \
+            "$([[ -n $linux_cycle ]] && echo "$(calc "$cycle / $linux_cycle" 1)×" || echo -)" \
+            "info (Linux build)" info
+        write_ms=$(win win_write_ms)
+        row "Windows tempyra-cli write, verified, under Wine (ms)" "$write_ms" \
+            "$(win linux_write_ms)" "$(calc "$write_ms / $(win linux_write_ms)" 1)×" \
+            "info (Linux build)" info
+        note "Windows with a logger: the simulated logger of the Linux build on COM5 under Wine," \
+            "reached through the serial shim and a device node (as in the Windows tier)." \
+            "Connect and Read is bench-link.exe connect-read, the window cross-built, against the" \
+            "Linux build's bench-link on the virtual USB bench (row 2; '-' where it did not" \
+            "run); under Wine the minimal program takes $(win win_quiet_reference_ms) ms with the" \
+            "waits for a quiet line and $(win win_reference_ms) ms without, a port scan" \
+            "$(win win_scan_ms) ms, opening and closing the port $(win win_open_close_ms) ms." \
+            "The write is tempyra-cli write --port with verification, from the program's start" \
+            "to its end, beside the Linux tempyra-cli writing to the same logger; starting" \
+            "tempyra-cli.exe --version under Wine takes $(win win_version_ms) ms of it."
+    else
+        bench_reason=$(tail -n 1 "$work/windows.err")
+        skipped "Windows Disconnect, Connect and Read under Wine (ms)" info
+        skipped "Windows tempyra-cli write, verified, under Wine (ms)" info
+    fi
+    row "Windows portable ZIP (MiB)" "$(calc "$(win zip_bytes) / 1048576" 1)" - - info info
+    row "Windows installer (MiB)" "$(calc "$(win installer_bytes) / 1048576" 1)" - - info info
 elif [[ $status -eq 77 ]]; then
     bench_reason=$(tail -n 1 "$work/windows.err")
-    skipped "Windows start-up under Wine, no logger (ms)" info
+    for figure in "Windows start-up under Wine, no logger (ms)" \
+        "Windows Disconnect, Connect and Read under Wine (ms)" \
+        "Windows tempyra-cli write, verified, under Wine (ms)" "Windows portable ZIP (MiB)" \
+        "Windows installer (MiB)"; do
+        skipped "$figure" info
+    done
 else
     cat "$work/windows.err" >&2
     die "the Windows benchmark failed (exit $status)"
