@@ -39,7 +39,7 @@ for size in 16 24 32 48 64 72 96 128 256; do
     expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/tempyra-config.png")
 done
 for path in "${expected[@]}"; do
-    awk '{ print $6 }' "$out/contents.txt" | grep -qxF -- "$path" || fail "the package lacks $path"
+    awk '{ print $6 }' "$out/contents.txt" | grep -xF -- "$path" >/dev/null || fail "the package lacks $path"
 done
 
 depends=$(dpkg-deb --field "$deb" Depends)
@@ -48,7 +48,7 @@ for lib in libqt5widgets5 libqt5serialport5 libqt5gui5 libqt5core5a libc6 libstd
     grep -qxF -- "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb --field "$deb" Section)" = electronics ] || fail "wrong section"
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './postinst' || fail "no postinst"
+dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -x './postinst' >/dev/null || fail "no postinst"
 
 dpkg-deb --extract "$deb" "$out/root"
 desktop-file-validate "$out/root/usr/share/applications/tempyra-config.desktop"
@@ -106,7 +106,7 @@ sed -i 's/"user":"/"user":"x/' "$record/signed.jsonl"
 ! /usr/bin/tempyra-cli audit verify "$record/signed.jsonl" --trust "$record/station.pub" >/dev/null ||
     fail "a changed signed line verifies"
 rm -rf "$record"
-zcat "$out/root/usr/share/man/man1/tempyra-cli.1.gz" | grep -q '^\.TH TEMPYRA-CLI 1' ||
+zcat "$out/root/usr/share/man/man1/tempyra-cli.1.gz" | grep '^\.TH TEMPYRA-CLI 1' >/dev/null ||
     fail "the manual page of tempyra-cli does not read"
 
 remove_package

@@ -18,7 +18,7 @@ compile() { # output format
 compile "$work/tempyra.res" res
 compile "$work/tempyra.o" coff
 
-if ! "$objdump" -h "$work/tempyra.o" | grep -q '\.rsrc'; then
+if ! "$objdump" -h "$work/tempyra.o" | grep '\.rsrc' >/dev/null; then
     echo "check-windows-resources: the object file has no .rsrc section" >&2
     exit 1
 fi

@@ -159,8 +159,8 @@ executables) # subsystems, the icon group and version block of the window's exec
     done
     # The icon group, rebuilt as an icon file, is the program's icon file (and padding).
     ico=$here/../../resources/logos/icon.ico
-    wrestool -x --type=14 --name=IDI_ICON1 --language=1033 "$bin/tempyra-config.exe" \
-        | head -c "$(stat -c %s "$ico")" | cmp -s - "$ico" || fail "the icon group is not icon.ico"
+    wrestool -x --type=14 --name=IDI_ICON1 --language=1033 "$bin/tempyra-config.exe" >"$work/icon"
+    cmp -s -n "$(stat -c %s "$ico")" "$work/icon" "$ico" || fail "the icon group is not icon.ico"
     wrestool -x --raw --type=16 --language=1033 "$bin/tempyra-config.exe" | strings -el >"$work/version"
     has "$work/version" '^OriginalFilename$' '^Tempyra_Config_Tool\.exe$' '^Tempyra_Config_Tool$'
     ;;
@@ -184,7 +184,7 @@ cli) # tempyra-cli.exe without a console; loggers on COM5 and COM6 (whose first 
     while IFS='|' read -r want stream pattern arguments; do
         # shellcheck disable=SC2086 # the arguments hold no spaces and no patterns
         cli "$want" $arguments
-        tr '\n' ' ' <"$work/$stream" | grep -qE -- "$pattern" || fail "tempyra-cli $arguments: $(cat "$work/$stream")"
+        tr '\n' ' ' <"$work/$stream" | grep -E -- "$pattern" >/dev/null || fail "tempyra-cli $arguments: $(cat "$work/$stream")"
     done <<'CASES'
 0|out|^Usage: tempyra-cli |--help
 0|out| COM5 +\\\\\.\\COM5 +TL0001SIM +yes +TL-0001 +COM6 +\\\\\.\\COM6 +TL0002SIM +yes +TL-0002 $|list
