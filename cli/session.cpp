@@ -48,7 +48,8 @@ std::optional<ExpectedList> ExpectedList::parse(const QByteArray &text, QString 
     int slotCount = 16;
     while (slotCount < 2 * lines)
         slotCount *= 2;
-    list.m_slots.fill(0, slotCount);
+    list.m_slots.fill({}, slotCount);
+    list.m_pieces.reserve(lines);
     const auto space
         = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; };
     int line = 0;
@@ -88,7 +89,7 @@ QString ExpectedList::at(int i) const
     return QString::fromUtf8(m_text.constData() + piece.start, piece.length);
 }
 
-int ExpectedList::slot(const char *identifier, int length) const
+uint ExpectedList::hash(const char *identifier, int length)
 {
     // Qt's hash of short texts that differ in one digit differs in few low bits: mixed, so that
     // the slots of a numbered list spread.
@@ -96,12 +97,21 @@ int ExpectedList::slot(const char *identifier, int length) const
     hash ^= hash >> 16;
     hash *= 0x45d9f3bu;
     hash ^= hash >> 16;
+    return hash;
+}
+
+int ExpectedList::slot(const char *identifier, int length, uint hash) const
+{
     const int mask = m_slots.size() - 1;
     for (int slot = int(hash & uint(mask));; slot = (slot + 1) & mask) {
-        const int place = m_slots.at(slot) - 1;
-        if (place < 0)
+        const Slot &taken = m_slots.at(slot);
+        if (taken.place == 0)
             return slot;
-        const Piece &piece = m_pieces.at(place);
+        // The identifiers themselves are compared only where the hashes agree: most probes
+        // then touch nothing but the table.
+        if (taken.hash != hash)
+            continue;
+        const Piece &piece = m_pieces.at(taken.place - 1);
         if (piece.length == length
             && std::memcmp(m_text.constData() + piece.start, identifier, size_t(length)) == 0)
             return slot;
@@ -110,16 +120,20 @@ int ExpectedList::slot(const char *identifier, int length) const
 
 int ExpectedList::find(const char *identifier, int length) const
 {
-    return m_slots.isEmpty() ? -1 : m_slots.at(slot(identifier, length)) - 1;
+    return m_slots.isEmpty()
+        ? -1
+        : m_slots.at(slot(identifier, length, hash(identifier, length))).place - 1;
 }
 
 void ExpectedList::insert(int start, int length)
 {
-    const int free = slot(m_text.constData() + start, length);
-    if (m_slots.at(free) != 0)
+    const char *const identifier = m_text.constData() + start;
+    const uint h = hash(identifier, length);
+    Slot &free = m_slots[slot(identifier, length, h)];
+    if (free.place != 0)
         return; // listed before
     m_pieces.append({start, length});
-    m_slots[free] = m_pieces.size();
+    free = {h, m_pieces.size()};
 }
 
 QStringList ExpectedList::toStringList() const

@@ -36,16 +36,21 @@ private:
         int start;
         int length;
     };
+    struct Slot
+    {
+        uint hash = 0;
+        int place = 0; // in m_pieces, from 1; 0 for a free slot
+    };
+    static uint hash(const char *identifier, int length);
     /// The slot of identifier, or the free one where it goes.
-    int slot(const char *identifier, int length) const;
+    int slot(const char *identifier, int length, uint hash) const;
     int find(const char *identifier, int length) const;
     void insert(int start, int length);
 
     QByteArray m_text;
     QVector<Piece> m_pieces; // the identifiers, in the list's order
-    // Open addressing: place + 1 of the identifier whose hash leads here, 0 for none; a power
-    // of two at least twice the list's size.
-    QVector<int> m_slots;
+    // Open addressing, a power of two at least twice the list's size.
+    QVector<Slot> m_slots;
 };
 
 /// What became of the loggers of one run of write or provision, for the summary at its end:
