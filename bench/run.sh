@@ -324,6 +324,13 @@ if [[ $status -eq 0 ]]; then
     ratio=$(calc "$long / $short")
     row "write, 100,000-line shipment list (ms)" "$long" "$short" "${ratio}×" "≤ 1.2× (10 lines)" \
         "$(at_most "$ratio" 1.2)"
+    note "Shipment list: one verified write, from the program's start to its end, with a list" \
+        "of 100,000 identifiers (1.1 MB) against one of 10; processor time" \
+        "$(value "$work/expect.txt" list_100000_cpu_ms) against" \
+        "$(value "$work/expect.txt" list_10_cpu_ms) ms. The list is read and hashed once, before" \
+        "any port is opened; looking a logger up costs nothing that grows with it. What it costs" \
+        "is mostly the first touch of some 4 MB of fresh memory (the list's text, the table and" \
+        "the list's order), about a thousand page faults."
 else
     skipped "write, 100,000-line shipment list (ms)" "≤ 1.2× (10 lines)"
 fi
