@@ -89,8 +89,22 @@ start_window() {
     rm -f "$work/window.status"
     (cd "$(dirname "$1")" && LD_PRELOAD=$shim WINE_PTY_SHIM_DEBUG=1 wine "$(basename "$1")" \
         >"$work/window.out" 2>"$work/window.err" && echo 0 >"$work/window.status" || echo $? >"$work/window.status") &
-    win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tempyra Config Tool$' | head -n 1) || fail "no window"
-    eval "$(xdotool getwindowgeometry --shell "$win")"
+    # Searched again until found: Wine makes and drops X windows while a program starts, and a
+    # window gone between xdotool's listing and its query fails that search (BadWindow).
+    local deadline=$((SECONDS + 30)) geometry=
+    until geometry=$(window_geometry); do
+        ((SECONDS < deadline)) || fail "no window"
+        sleep 0.2
+    done
+    eval "$geometry"
+}
+# window_geometry: win, X, Y, WIDTH and HEIGHT of the program's visible window, as shell
+# assignments; fails while there is none.
+window_geometry() {
+    local found
+    found=$(xdotool search --onlyvisible --name '^Tempyra Config Tool$' 2>/dev/null) || return 1
+    win=${found%%$'\n'*}
+    [[ -n $win ]] && xdotool getwindowgeometry --shell "$win" 2>/dev/null && echo "win=$win"
 }
 # Where the controls are from the window's top left corner: the form laid out with Wine's
 # Tahoma (see the screenshots); each click's effect on the logger or the log is checked.
