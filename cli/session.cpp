@@ -13,6 +13,10 @@ const char *const kNames[] = {"verified", "written", "mismatched", "failed", "re
 
 // A device identifier is cut at this many bytes by the link; a longer line is no identifier.
 constexpr int kLongestIdentifier = 64;
+static_assert(kLongestIdentifier <= 1 << ExpectedList::kLengthBits);
+// An identifier's place in the list's text, in the bits a piece leaves to it: some millions of
+// identifiers.
+constexpr int kLargestList = 1 << (32 - ExpectedList::kLengthBits);
 
 } // namespace
 
@@ -37,6 +41,10 @@ QLatin1String Session::name(Outcome outcome)
 std::optional<ExpectedList> ExpectedList::parse(const QByteArray &text, QString *error)
 {
     ExpectedList list;
+    if (text.size() > kLargestList) {
+        *error = QStringLiteral("a list of identifiers is at most %1 MB").arg(kLargestList >> 20);
+        return std::nullopt;
+    }
     list.m_text = text;
     const char *const data = text.constData();
     const int size = text.size();
@@ -45,8 +53,10 @@ std::optional<ExpectedList> ExpectedList::parse(const QByteArray &text, QString 
     for (const char *p = data;
          (p = static_cast<const char *>(std::memchr(p, '\n', size_t(data + size - p)))); ++p)
         ++lines;
+    // At most four fifths of the slots taken: a probe past a taken slot reads on in the same
+    // few cache lines, and stops at the first hash that differs.
     int slotCount = 16;
-    while (slotCount < 2 * lines)
+    while (slotCount < lines + lines / 4)
         slotCount *= 2;
     list.m_slots.fill({}, slotCount);
     list.m_pieces.reserve(lines);
@@ -85,8 +95,8 @@ std::optional<ExpectedList> ExpectedList::parse(const QByteArray &text, QString 
 
 QString ExpectedList::at(int i) const
 {
-    const Piece &piece = m_pieces.at(i);
-    return QString::fromUtf8(m_text.constData() + piece.start, piece.length);
+    const quint32 piece = m_pieces.at(i);
+    return QString::fromUtf8(m_text.constData() + start(piece), length(piece));
 }
 
 uint ExpectedList::hash(const char *identifier, int length)
@@ -111,9 +121,9 @@ int ExpectedList::slot(const char *identifier, int length, uint hash) const
         // then touch nothing but the table.
         if (taken.hash != hash)
             continue;
-        const Piece &piece = m_pieces.at(taken.place - 1);
-        if (piece.length == length
-            && std::memcmp(m_text.constData() + piece.start, identifier, size_t(length)) == 0)
+        const quint32 piece = m_pieces.at(taken.place - 1);
+        if (ExpectedList::length(piece) == length
+            && std::memcmp(m_text.constData() + start(piece), identifier, size_t(length)) == 0)
             return slot;
     }
 }
@@ -132,7 +142,7 @@ void ExpectedList::insert(int start, int length)
     Slot &free = m_slots[slot(identifier, length, h)];
     if (free.place != 0)
         return; // listed before
-    m_pieces.append({start, length});
+    m_pieces.append(quint32(start) << kLengthBits | quint32(length - 1));
     free = {h, m_pieces.size()};
 }
 

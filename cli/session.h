@@ -30,12 +30,13 @@ public:
     QString at(int i) const;
     QStringList toStringList() const;
 
+    /// A piece of the list's text: where an identifier starts, and its length less one in the
+    /// low bits.
+    static constexpr int kLengthBits = 6;
+
 private:
-    struct Piece
-    {
-        int start;
-        int length;
-    };
+    static int start(quint32 piece) { return int(piece >> kLengthBits); }
+    static int length(quint32 piece) { return int(piece & ((1u << kLengthBits) - 1)) + 1; }
     struct Slot
     {
         uint hash = 0;
@@ -48,8 +49,8 @@ private:
     void insert(int start, int length);
 
     QByteArray m_text;
-    QVector<Piece> m_pieces; // the identifiers, in the list's order
-    // Open addressing, a power of two at least twice the list's size.
+    QVector<quint32> m_pieces; // the identifiers, in the list's order
+    // Open addressing, a power of two of slots.
     QVector<Slot> m_slots;
 };
 
