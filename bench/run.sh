@@ -329,8 +329,8 @@ if [[ $status -eq 0 ]]; then
         "$(value "$work/expect.txt" list_100000_cpu_ms) against" \
         "$(value "$work/expect.txt" list_10_cpu_ms) ms. The list is read and hashed once, before" \
         "any port is opened; looking a logger up costs nothing that grows with it. What it costs" \
-        "is mostly the first touch of some 4 MB of fresh memory (the list's text, the table and" \
-        "the list's order), about a thousand page faults."
+        "is mostly the first touch of some 2.5 MB of fresh memory (the list's text, the table and" \
+        "the list's order), some 600 page faults."
 else
     skipped "write, 100,000-line shipment list (ms)" "≤ 1.2× (10 lines)"
 fi
