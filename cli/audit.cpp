@@ -33,10 +33,10 @@ constexpr int kLockWaitMs = 12000;
 // The end of the file read at first to find its last line; doubled while no line starts in it.
 constexpr qint64 kTailBytes = 4096;
 
-const QString kPrev = QStringLiteral("prev");
-const QString kSeq = QStringLiteral("seq");
-const QString kSigner = QStringLiteral("signer");
-const QString kRepair = QStringLiteral("repair");
+constexpr QLatin1String kPrev("prev");
+constexpr QLatin1String kSeq("seq");
+constexpr QLatin1String kSigner("signer");
+constexpr QLatin1String kRepair("repair");
 
 QByteArray firstPrev()
 {
@@ -242,10 +242,10 @@ LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
     line.valid = members.read(text);
     if (!line.valid)
         return line;
-    line.prev = members.string(QLatin1String("prev")).toLatin1();
-    line.seq = members.integer(QLatin1String("seq"), 0);
-    line.signer = members.string(QLatin1String("signer")).toLatin1();
-    if (members.contains(QLatin1String("repair"))) {
+    line.prev = members.string(kPrev).toLatin1();
+    line.seq = members.integer(kSeq, 0);
+    line.signer = members.string(kSigner).toLatin1();
+    if (members.contains(kRepair)) {
         line.repair = QJsonDocument::fromJson(text).object();
         line.repairs = line.repair.value(kRepair)
                            .toObject()

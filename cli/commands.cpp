@@ -37,15 +37,6 @@ QJsonObject portResult(const LoggerLink &link)
             {QStringLiteral("device"), QString::fromUtf8(link.deviceId())}};
 }
 
-// "1 logger", "2 loggers".
-QString count(int n, const char *what)
-{
-    return QStringLiteral("%1 %2%3")
-        .arg(n)
-        .arg(QLatin1String(what))
-        .arg(QLatin1String(n == 1 ? "" : "s"));
-}
-
 // The outcome as the line for people shows it after the port and the device.
 QString outcomeText(const Attempt &attempt)
 {
@@ -248,11 +239,11 @@ void Commands::startStation(const WriteOptions &options)
         standardError() << "tempyra-cli: " << error << Qt::endl
                         << "tempyra-cli: no further logger is written until the audit record can "
                            "be written again; "
-                        << count(owed, "line") << " owed to it, kept until then" << Qt::endl;
+                        << counted(owed, "line") << " owed to it, kept until then" << Qt::endl;
     });
     connect(m_station, &Station::recordRestored, this, [](int appended) {
         standardError() << "tempyra-cli: the audit record can be written again: "
-                        << count(appended, "owed line") << " appended" << Qt::endl;
+                        << counted(appended, "owed line") << " appended" << Qt::endl;
     });
     connect(m_station, &Station::loggerSeen, this, [this](const QString &port) {
         if (!m_station->recordError().isEmpty() && m_provisioning)
@@ -326,7 +317,7 @@ void Commands::stop()
     else if (m_running == 0)
         end();
     if (busy > 0)
-        standardError() << "tempyra-cli: ending once the " << count(busy, "logger")
+        standardError() << "tempyra-cli: ending once the " << counted(busy, "logger")
                         << (busy == 1 ? " in progress is done" : " in progress are done")
                         << "; Ctrl-C again ends at once" << Qt::endl;
 }
@@ -356,7 +347,7 @@ void Commands::stationFinished()
     if (!owed.isEmpty()) {
         m_exitCode = kExitFailed;
         standardError() << "tempyra-cli: " << m_station->recordError() << Qt::endl
-                        << "tempyra-cli: the " << count(owed.size(), "line")
+                        << "tempyra-cli: the " << counted(owed.size(), "line")
                         << " owed to the audit record follow, one JSON object each; keep them:"
                         << Qt::endl;
         for (const QJsonObject &line : owed)

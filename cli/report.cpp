@@ -528,11 +528,7 @@ QString countsText(const int (&counts)[Session::Refused + 1], int all, const cha
             texts.append(QStringLiteral("%1 %2")
                              .arg(counts[outcome])
                              .arg(Session::name(Session::Outcome(outcome))));
-    return QStringLiteral("%1 %2%3: %4")
-        .arg(all)
-        .arg(QLatin1String(what))
-        .arg(QLatin1String(all == 1 ? "" : "s"))
-        .arg(texts.join(QLatin1String(", ")));
+    return QStringLiteral("%1: %2").arg(counted(all, what), texts.join(QLatin1String(", ")));
 }
 
 QString loggerName(const QString &key)
@@ -686,11 +682,6 @@ QString coverageHtml(const QStringList &expected, const QHash<QString, Logger> &
                                    .arg(missing.join(QLatin1String(", "))));
 }
 
-QString plural(int count, const char *what)
-{
-    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(what),
-                                                    QLatin1String(count == 1 ? "" : "s"));
-}
 } // namespace
 
 namespace Report {
@@ -857,9 +848,9 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
     QString attempts = countsText(totals.attempts, totals.attemptCount, "attempt");
     if (totals.unreadable > 0)
         attempts += QStringLiteral("<br><span class=\"broken\">%1 not readable</span>")
-                        .arg(plural(totals.unreadable, "line"));
+                        .arg(counted(totals.unreadable, "line"));
     if (totals.repairs > 0)
-        attempts += QStringLiteral("<br>") + plural(totals.repairs, "repair line");
+        attempts += QStringLiteral("<br>") + counted(totals.repairs, "repair line");
     page << factRow(QStringLiteral("Attempts"), attempts);
     if (!options.expected.isEmpty())
         page << factRow(QStringLiteral("Expected list"),
@@ -869,7 +860,7 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
     QStringList profiles;
     for (auto it = totals.profiles.cbegin(); it != totals.profiles.cend(); ++it)
         profiles.append(escaped(it.key())
-                        + QStringLiteral(" (%1)").arg(plural(it.value(), "attempt")));
+                        + QStringLiteral(" (%1)").arg(counted(it.value(), "attempt")));
     page << factRow(QStringLiteral("Profiles written"),
                     profiles.isEmpty() ? QStringLiteral("-")
                                        : profiles.join(QLatin1String("<br>")));

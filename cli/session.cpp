@@ -20,6 +20,12 @@ constexpr int kLargestList = 1 << (32 - ExpectedList::kLengthBits);
 
 } // namespace
 
+QString counted(int n, const char *what)
+{
+    return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what),
+                                                QLatin1String(n == 1 ? "" : "s"));
+}
+
 Session::Outcome Session::outcome(const QString &recordOutcome)
 {
     if (recordOutcome == QLatin1String("verified"))

@@ -54,6 +54,9 @@ private:
     QVector<Slot> m_slots;
 };
 
+/// "1 logger", "2 loggers": a count and what it counts, in the plural where it takes one.
+QString counted(int n, const char *what);
+
 /// What became of the loggers of one run of write or provision, for the summary at its end:
 /// one final state per logger. A logger is known by its device identifier, or, when it never
 /// gave one, by its port (and USB serial number); when it was plugged in more than once, its
