@@ -276,23 +276,11 @@ LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
 // time, line by line independently: the lines are shared out between the processor's cores.
 QVector<LineFacts> lineFacts(const QByteArray &data, const Signature::TrustedKeys *trusted)
 {
-    // The line ends found by memchr: QByteArray::indexOf looks at a byte at a time.
-    QVector<int> starts;
-    starts.reserve(data.size() / 256);
-    for (const char *at = data.constData(), *end = at + data.size(); at < end;) {
-        starts.append(int(at - data.constData()));
-        at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
-        at = at ? at + 1 : end;
-    }
-    QVector<LineFacts> all(starts.size());
+    const Audit::Lines split(data);
+    QVector<LineFacts> all(split.size());
     const auto work = [&](int from, int to) {
-        for (int i = from; i < to; ++i) {
-            const int end = i + 1 < starts.size()
-                ? starts[i + 1] - 1
-                : (data.endsWith('\n') ? data.size() - 1 : data.size());
-            all[i] = facts(QByteArray::fromRawData(data.constData() + starts[i], end - starts[i]),
-                           trusted);
-        }
+        for (int i = from; i < to; ++i)
+            all[i] = facts(split.at(i), trusted);
     };
     QThreadPool pool;
     const int shares = qMax(1, pool.maxThreadCount());
@@ -430,6 +418,25 @@ void stamp(QJsonObject &record, const QString &operatorName)
     record[QStringLiteral("host")] = host;
     record[QStringLiteral("user")] = user;
     record[QStringLiteral("operator")] = operatorName.isEmpty() ? user : operatorName;
+}
+
+Lines::Lines(const QByteArray &data)
+    : m_data(data)
+{
+    // The line ends found by memchr: QByteArray::indexOf looks at a byte at a time.
+    m_starts.reserve(data.size() / 256);
+    for (const char *at = data.constData(), *end = at + data.size(); at < end;) {
+        m_starts.append(int(at - data.constData()));
+        at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+        at = at ? at + 1 : end;
+    }
+}
+
+QByteArray Lines::at(int index) const
+{
+    const int end = index + 1 < size() ? m_starts[index + 1] - 1
+                                       : m_data.size() - (m_data.endsWith('\n') ? 1 : 0);
+    return QByteArray::fromRawData(m_data.constData() + m_starts[index], end - m_starts[index]);
 }
 
 QByteArray lineHash(const QByteArray &line)

@@ -73,6 +73,21 @@ bool repair(const QString &path, const StationKey *key, const QString &operatorN
 QByteArray chainedLine(QJsonObject record, const QByteArray &previous,
                        const StationKey *key = nullptr);
 
+/// The lines of a record's bytes, each without its line end; the last one is cut short when
+/// the bytes do not end in one. Views into data, which must outlive it.
+class Lines
+{
+public:
+    explicit Lines(const QByteArray &data);
+    int size() const { return m_starts.size(); }
+    QByteArray at(int index) const;
+    bool cutAtEnd(int index) const { return index + 1 == size() && !m_data.endsWith('\n'); }
+
+private:
+    const QByteArray &m_data;
+    QVector<int> m_starts;
+};
+
 /// The hash the line after this one carries as "prev".
 QByteArray lineHash(const QByteArray &line);
 

@@ -324,23 +324,13 @@ struct Share
 // What every share reads, and no share changes.
 struct Context
 {
-    explicit Context(const QByteArray &bytes)
-        : data(bytes)
+    explicit Context(const QByteArray &data)
+        : lines(data)
     { }
-    const QByteArray &data;
-    QVector<int> starts; // where each line begins
+    const Audit::Lines lines;
     qint64 since = kNoTime;
     qint64 until = kNoTime;
     QHash<int, int> carriedBy; // a line cut short, by number: the repair line that carries it
-
-    QByteArray line(int index) const
-    {
-        int end = index + 1 < starts.size() ? starts[index + 1] - 1 : data.size();
-        if (index + 1 == starts.size() && data.endsWith('\n'))
-            --end;
-        return QByteArray::fromRawData(data.constData() + starts[index], end - starts[index]);
-    }
-    bool cutAtEnd(int index) const { return index + 1 == starts.size() && !data.endsWith('\n'); }
 };
 
 // A row's first cells, up to its time: "<tr class=...><td class="n">LINE</td><td>TIME". The
@@ -389,7 +379,7 @@ void unreadableRow(QString &rows, Share &share, const Context &context, int i, i
 {
     ++share.unreadable;
     const int repair = context.carriedBy.value(i + 1);
-    const bool cut = repair > 0 || context.cutAtEnd(i);
+    const bool cut = repair > 0 || context.lines.cutAtEnd(i);
     startRow(rows, share, QLatin1String("unreadable"), i + 1, QString(), 0);
     cell(rows);
     cell(rows);
@@ -414,7 +404,7 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
     rows.reserve((to - from) * 200);
     JsonMembers line;
     for (int i = from; i < to; ++i) {
-        const QByteArray text = context.line(i);
+        const QByteArray text = context.lines.at(i);
         if (!line.read(text)) {
             unreadableRow(rows, share, context, i, text.size());
             continue;
@@ -547,13 +537,13 @@ QString loggerName(const QString &key)
 // clock.
 QVector<Share> readShares(const Context &context)
 {
-    QVector<Share> shares((context.starts.size() + kLinesPerShare - 1) / kLinesPerShare);
+    QVector<Share> shares((context.lines.size() + kLinesPerShare - 1) / kLinesPerShare);
     std::atomic<int> next {0};
     const auto work = [&] {
         LocalClock clock;
         for (int share; (share = next++) < shares.size();)
             readShare(context, clock, share * kLinesPerShare,
-                      qMin(context.starts.size(), (share + 1) * kLinesPerShare), shares[share]);
+                      qMin(context.lines.size(), (share + 1) * kLinesPerShare), shares[share]);
     };
     QThreadPool pool;
     for (int thread = 1; thread < pool.maxThreadCount(); ++thread)
@@ -785,12 +775,6 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
 {
     const Period &period = options.period;
     Context context(data);
-    context.starts.reserve(data.size() / 256);
-    for (const char *at = data.constData(), *end = at + data.size(); at < end;) {
-        context.starts.append(int(at - data.constData()));
-        at = static_cast<const char *>(std::memchr(at, '\n', end - at));
-        at = at ? at + 1 : end;
-    }
     if (period.since.isValid())
         context.since = period.since.toMSecsSinceEpoch();
     if (period.until.isValid())
