@@ -100,6 +100,7 @@ void append(int runs, const QString &dir)
         QString path;
         const StationKey *key;
         std::vector<double> us;
+        Audit::Mark mark; // held to it as a station's appends are
     };
     Record records[] = {{dir + QStringLiteral("/small.jsonl"), nullptr, {}},
                         {dir + QStringLiteral("/large.jsonl"), nullptr, {}},
@@ -107,13 +108,21 @@ void append(int runs, const QString &dir)
     make(10, records[0].path, nullptr);
     make(100000, records[1].path, nullptr);
     make(100000, records[2].path, &*key);
+    for (Record &record : records) {
+        QString error;
+        const std::optional<Audit::Usable> usable = Audit::usable(record.path, false, &error);
+        if (!usable)
+            fail(error);
+        record.mark = usable->mark;
+    }
     for (int run = 0; run < runs + kWarmUp; ++run) {
         for (Record &record : records) {
             QList<QJsonObject> line {writeLine(run)};
             QString error;
             QElapsedTimer timer;
             timer.start();
-            if (!Audit::append(record.path, line, record.key, &error))
+            if (Audit::append(record.path, line, record.key, &error, nullptr, &record.mark)
+                != Audit::Appended::Yes)
                 fail(error);
             if (run >= kWarmUp)
                 record.us.push_back(timer.nsecsElapsed() / 1000.0);

@@ -1,6 +1,7 @@
 #include "audit.h"
 
 #include "account.h"
+#include "auditcheck.h"
 #include "files.h"
 #include "jsonmembers.h"
 
@@ -8,14 +9,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStorageInfo>
-#include <QThreadPool>
-#include <QVector>
 
 #include <algorithm>
 #include <cstring>
@@ -30,13 +32,18 @@ namespace {
 // so that such a lock never fails a write. Only a lock kept fresh for the whole wait does.
 constexpr int kStaleLockMs = 10000;
 constexpr int kLockWaitMs = 12000;
-// The end of the file read at first to find its last line; doubled while no line starts in it.
+// The end of the file read at first to find its last lines; doubled while they are not in it.
 constexpr qint64 kTailBytes = 4096;
+// A record is read whole to be checked, and its lines are found by int offsets.
+constexpr qint64 kLargestRecord = qint64(1) << 30;
 
 constexpr QLatin1String kPrev("prev");
 constexpr QLatin1String kSeq("seq");
 constexpr QLatin1String kSigner("signer");
+constexpr QLatin1String kSignature("signature");
 constexpr QLatin1String kRepair("repair");
+constexpr QLatin1String kLate("late");
+constexpr QLatin1String kOwedTo("owedTo");
 
 QByteArray firstPrev()
 {
@@ -64,19 +71,27 @@ QString writeError(const QFile &file)
     return text;
 }
 
-bool openForAppending(QFile &file, QString *error)
+bool isReadable(const QByteArray &line)
 {
-    // Unbuffered: every write() of QFile is one write to the file.
-    if (file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (!file.isSequential())
-            return true;
-        *error = QStringLiteral("the audit record %1 is not a regular file")
-                     .arg(native(file.fileName()));
-        return false;
-    }
-    *error = QStringLiteral("cannot open the audit record %1: %2")
-                 .arg(native(file.fileName()), file.errorString());
-    return false;
+    JsonMembers members;
+    return members.read(line);
+}
+
+Audit::Head headOf(const QByteArray &line)
+{
+    JsonMembers members;
+    members.read(line);
+    return {members.contains(kPrev) ? members.integer(kSeq, 0) : 0, Audit::lineHash(line)};
+}
+
+// The hash of the line a repair line carries.
+QByteArray carriedHash(const JsonMembers &repairLine)
+{
+    return QJsonDocument::fromJson(repairLine.raw(kRepair))
+        .object()
+        .value(QStringLiteral("sha256"))
+        .toString()
+        .toLatin1();
 }
 
 bool lock(QLockFile &lockFile, const QString &path, QString *error)
@@ -118,40 +133,56 @@ bool lock(QLockFile &lockFile, const QString &path, QString *error)
     return false;
 }
 
-// The file's last line, its newline excluded, read from the end of the file only; the line
-// before it too, with before.
-std::optional<QByteArray> lastLine(QFile &file, bool *endsWithNewline, QByteArray *before = nullptr)
+// The end of a file: its last lines that are not blank, without their line ends, the last one
+// last, read back from the end only.
+struct Tail
+{
+    QList<QByteArray> lines;
+    bool endsWithNewline = true;
+    bool fromStart = false; // lines are all the file has
+};
+
+std::optional<Tail> readTail(QFile &file, int count)
 {
     const qint64 size = file.size();
-    *endsWithNewline = size == 0;
     for (qint64 length = kTailBytes;; length *= 2) {
         const qint64 start = qMax<qint64>(0, size - length);
         if (!file.seek(start))
             return std::nullopt;
-        QByteArray tail = file.read(size - start);
-        if (tail.size() != size - start)
+        const QByteArray bytes = file.read(size - start);
+        if (bytes.size() != size - start)
             return std::nullopt;
-        if (tail.endsWith('\n')) {
-            *endsWithNewline = true;
-            tail.chop(1);
+        Tail tail;
+        tail.endsWithNewline = size == 0 || bytes.endsWith('\n');
+        const Audit::Lines lines(bytes);
+        // The first line read may have begun before start.
+        for (int i = start > 0 ? 1 : 0; i < lines.size(); ++i) {
+            const QByteArray line = lines.at(i);
+            if (!Audit::isBlank(line))
+                tail.lines.append(QByteArray(line.constData(), line.size()));
         }
-        const int newline = tail.lastIndexOf('\n');
-        const int previous = newline < 0 ? -1 : tail.lastIndexOf('\n', newline - 1);
-        if ((newline >= 0 && (!before || previous >= 0)) || start == 0) {
-            if (before)
-                *before
-                    = newline < 0 ? QByteArray() : tail.mid(previous + 1, newline - previous - 1);
-            return tail.mid(newline + 1);
+        if (tail.lines.size() >= count || start == 0) {
+            tail.fromStart = start == 0;
+            if (tail.lines.size() > count)
+                tail.lines.erase(tail.lines.begin(), tail.lines.end() - count);
+            return tail;
         }
     }
 }
 
-bool isWhole(const QByteArray &line, bool endsWithNewline)
+QString cutMessage(const QString &path, int line, int bytes, int more)
 {
-    return endsWithNewline && (line.isEmpty() || QJsonDocument::fromJson(line).isObject());
+    return QStringLiteral("the audit record %1 holds a line it cannot read: line %2 (%3 bytes "
+                          "that are no whole line: a write was interrupted, or the line was "
+                          "garbled)%4; nothing is appended to it until \"tempyra-cli audit "
+                          "repair %1\" has carried it into the record")
+        .arg(native(path))
+        .arg(line)
+        .arg(bytes)
+        .arg(more > 0 ? QStringLiteral(" and %1 more").arg(more) : QString());
 }
 
-QString cutMessage(const QString &path, int bytes)
+QString tailCutMessage(const QString &path, int bytes)
 {
     return QStringLiteral("the audit record %1 ends in a line cut short (%2 bytes that are no "
                           "whole line: a write was interrupted); nothing is appended to it until "
@@ -160,8 +191,79 @@ QString cutMessage(const QString &path, int bytes)
         .arg(bytes);
 }
 
-// The record locked against other writers, opened for appending, with its last line read (and
-// the line before it, on request).
+// The lines of a record that cannot be read and that no repair line carries.
+struct Scan
+{
+    QList<int> uncarried; // from 0
+    int lastReadable = -1;
+    int last = -1; // the last line that is not blank
+    QSet<QByteArray> late; // the owed lines appended late, by the hash "late" gives
+};
+
+Scan scan(const Audit::Lines &lines)
+{
+    Scan found;
+    QList<int> unreadable;
+    QHash<QByteArray, int> carried; // by the hash of the line carried: how many repair lines
+    JsonMembers members;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i);
+        if (Audit::isBlank(line))
+            continue;
+        found.last = i;
+        if (!members.read(line)) {
+            unreadable.append(i);
+            continue;
+        }
+        found.lastReadable = i;
+        if (members.contains(kRepair))
+            ++carried[carriedHash(members)];
+        if (members.contains(kLate))
+            found.late.insert(QJsonDocument::fromJson(members.raw(kLate))
+                                  .object()
+                                  .value(QStringLiteral("sha256"))
+                                  .toString()
+                                  .toLatin1());
+    }
+    for (int i : qAsConst(unreadable)) {
+        const auto it = carried.find(Audit::lineHash(lines.at(i)));
+        if (it != carried.end() && *it > 0)
+            --*it;
+        else
+            found.uncarried.append(i);
+    }
+    return found;
+}
+
+// Reads a file whole, up to limit bytes: refused beyond, before more is read.
+std::optional<QByteArray> readWhole(QFile &file, qint64 limit, QString *error)
+{
+    const QString path = native(file.fileName());
+    if (!file.isSequential() && file.size() > limit) {
+        *error = QStringLiteral("%1 is larger than %2 MB, more than a record may be")
+                     .arg(path)
+                     .arg(limit >> 20);
+        return std::nullopt;
+    }
+    if (!file.isSequential() && !file.seek(0)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    if (bytes.size() > limit) {
+        *error = QStringLiteral("%1 is larger than %2 MB, more than a record may be")
+                     .arg(path)
+                     .arg(limit >> 20);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The record locked against other writers and opened for appending.
 struct LockedRecord
 {
     explicit LockedRecord(const QString &path)
@@ -169,25 +271,43 @@ struct LockedRecord
         , file(path)
     { }
 
-    bool open(QString *error, QByteArray *before = nullptr)
+    // existing: the record must be there already; gone tells when it is not.
+    bool open(QString *error, bool existing = false)
     {
-        if (!lock(lockFile, file.fileName(), error) || !openForAppending(file, error))
+        if (!lock(lockFile, file.fileName(), error))
             return false;
-        const std::optional<QByteArray> tail = lastLine(file, &endsWithNewline, before);
-        if (!tail) {
-            *error = QStringLiteral("cannot read the end of the audit record %1: %2")
-                         .arg(native(file.fileName()), file.errorString());
+        existed = file.exists();
+        // Unbuffered: every write() of QFile is one write to the file.
+        const auto mode = QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered;
+        if (file.open(existing ? mode | QIODevice::ExistingOnly : mode)) {
+            if (!file.isSequential())
+                return true;
+            *error = QStringLiteral("the audit record %1 is not a regular file")
+                         .arg(native(file.fileName()));
             return false;
         }
-        last = *tail;
-        return true;
+        gone = existing && !file.exists();
+        *error = QStringLiteral("cannot open the audit record %1: %2")
+                     .arg(native(file.fileName()), file.errorString());
+        return false;
     }
-    bool whole() const { return isWhole(last, endsWithNewline); }
+    std::optional<Tail> tail(int count, QString *error)
+    {
+        std::optional<Tail> read = readTail(file, count);
+        if (!read)
+            *error = QStringLiteral("cannot read the end of the audit record %1: %2")
+                         .arg(native(file.fileName()), file.errorString());
+        return read;
+    }
+    std::optional<QByteArray> whole(QString *error)
+    {
+        return readWhole(file, kLargestRecord, error);
+    }
 
     QLockFile lockFile;
     QFile file;
-    QByteArray last;
-    bool endsWithNewline = true;
+    bool existed = false; // when the lock was had
+    bool gone = false;
 };
 
 // One write of every byte, or the file as it was; the cause in error.
@@ -214,136 +334,126 @@ bool writeWhole(QFile &file, const QByteArray &bytes, const QString &path, QStri
     return false;
 }
 
-QString lines(int from, int to)
+// Chains records on from previous (the record's last line that can be read; empty for none),
+// signed with key, and writes them after what the file holds, its last newline completed.
+bool appendChained(QFile &file, bool endsWithNewline, QByteArray previous,
+                   const QList<QJsonObject> &records, const StationKey *key, QString *error,
+                   Audit::Head *head)
 {
-    return from == to ? QStringLiteral("line %1").arg(from)
-                      : QStringLiteral("lines %1 to %2").arg(from).arg(to);
+    QByteArray bytes = endsWithNewline ? QByteArray() : QByteArrayLiteral("\n");
+    for (const QJsonObject &line : records) {
+        previous = Audit::chainedLine(line, previous, key);
+        bytes += previous + '\n';
+    }
+    if (!writeWhole(file, bytes, file.fileName(), error))
+        return false;
+    if (head)
+        *head = headOf(previous);
+    return true;
 }
 
-// What checking a record needs of one line.
-struct LineFacts
-{
-    enum Signature : char { Unsigned, Good, Bad, Untrusted, Unchecked };
-    QByteArray hash;
-    QByteArray prev; // empty: the line has none
-    QByteArray signer;
-    QByteArray repairs; // a repair line: the hash of the cut line it carries
-    int seq = 0;
-    bool valid = false; // a JSON object
-    Signature signature = Unsigned;
-    QJsonObject repair; // a repair line: the line itself
-};
+enum class Holds { Yes, Changed, Cut };
 
-LineFacts facts(const QByteArray &text, const Signature::TrustedKeys *trusted)
+// Whether the record still holds the line mark names, last or followed by lines chained after
+// it, in the same file. error tells what became of it when not.
+Holds holds(LockedRecord &record, const Audit::Mark &mark, Tail *tail, QString *error)
 {
-    LineFacts line;
-    line.hash = Audit::lineHash(text);
-    JsonMembers members;
-    line.valid = members.read(text);
-    if (!line.valid)
-        return line;
-    line.prev = members.string(kPrev).toLatin1();
-    line.seq = members.integer(kSeq, 0);
-    line.signer = members.string(kSigner).toLatin1();
-    if (members.contains(kRepair)) {
-        line.repair = QJsonDocument::fromJson(text).object();
-        line.repairs = line.repair.value(kRepair)
-                           .toObject()
-                           .value(QStringLiteral("sha256"))
-                           .toString()
-                           .toLatin1();
+    const QString path = native(record.file.fileName());
+    const QString ours = QStringLiteral("line seq %1, the last this station appended or found")
+                             .arg(mark.last.seq);
+    const QByteArray identity = Files::identity(record.file);
+    if (!mark.file.isEmpty() && !identity.isEmpty() && identity != mark.file) {
+        *error = QStringLiteral("the audit record %1 was replaced by another file under this "
+                                "station (after %2 there)")
+                     .arg(path, ours);
+        return Holds::Changed;
     }
-    if (line.signer.isEmpty()) {
-        line.signature = LineFacts::Unsigned;
-    } else if (!trusted) {
-        line.signature = LineFacts::Unchecked;
-    } else if (!trusted->contains(line.signer)) {
-        line.signature = LineFacts::Untrusted;
-    } else {
-        // A line that names its signer but no longer has its signature where the signer put it
-        // was rewritten (a JSON tool that sorts the keys moves it): it does not match.
-        QByteArray body;
-        QByteArray signature;
-        line.signature = Signature::split(text, &body, &signature)
-                && Signature::verify(body, signature, trusted->value(line.signer))
-            ? LineFacts::Good
-            : LineFacts::Bad;
+    for (int count = 4;; count *= 4) {
+        std::optional<Tail> read = record.tail(count, error);
+        if (!read)
+            return Holds::Cut;
+        *tail = *read;
+        const QList<QByteArray> &lines = tail->lines;
+        if (!mark.lines)
+            return lines.isEmpty() || isReadable(lines.last()) ? Holds::Yes : Holds::Cut;
+        if (lines.isEmpty()) {
+            *error = QStringLiteral("the audit record %1 holds no line any more, though it held "
+                                    "%2: it was emptied under this station")
+                         .arg(path, ours);
+            return Holds::Changed;
+        }
+        if (!isReadable(lines.last()))
+            return Holds::Cut;
+        // Back from the end, each line chained to the one before it, to the line marked.
+        QByteArray expected; // the hash the line after this one was chained to
+        QSet<QByteArray> carried;
+        JsonMembers members;
+        for (int i = lines.size() - 1; i >= 0; --i) {
+            const QByteArray hash = Audit::lineHash(lines[i]);
+            if (!members.read(lines[i])) {
+                if (!carried.contains(hash)) {
+                    *error = QStringLiteral("the audit record %1 holds a line it cannot read "
+                                            "after %2")
+                                 .arg(path, ours);
+                    return Holds::Changed;
+                }
+                expected.clear(); // the line after a lost one chained to its lost bytes
+                continue;
+            }
+            if (!expected.isEmpty() && hash != expected) {
+                *error = QStringLiteral("the audit record %1 was changed under this station: the "
+                                        "lines after %2 no longer chain on from it")
+                             .arg(path, ours);
+                return Holds::Changed;
+            }
+            if (hash == mark.last.hash)
+                return Holds::Yes;
+            const int seq = members.integer(kSeq, 0);
+            if (seq <= mark.last.seq) {
+                *error = seq < mark.last.seq && i + 1 == lines.size()
+                    ? QStringLiteral("the audit record %1 was cut short under this station: it "
+                                     "ends at seq %2, before %3")
+                          .arg(path)
+                          .arg(seq)
+                          .arg(ours)
+                    : QStringLiteral("the audit record %1 was changed under this station: it no "
+                                     "longer holds %2")
+                          .arg(path, ours);
+                return Holds::Changed;
+            }
+            if (members.contains(kRepair))
+                carried.insert(carriedHash(members));
+            expected = members.string(kPrev).toLatin1();
+        }
+        if (tail->fromStart) {
+            *error = QStringLiteral("the audit record %1 was changed under this station: it no "
+                                    "longer holds %2")
+                         .arg(path, ours);
+            return Holds::Changed;
+        }
     }
-    return line;
 }
 
-// The facts of every line of data. Hashing, parsing and checking signatures take most of the
-// time, line by line independently: the lines are shared out between the processor's cores.
-QVector<LineFacts> lineFacts(const QByteArray &data, const Signature::TrustedKeys *trusted)
+QString timeStamp()
 {
-    const Audit::Lines split(data);
-    QVector<LineFacts> all(split.size());
-    const auto work = [&](int from, int to) {
-        for (int i = from; i < to; ++i)
-            all[i] = facts(split.at(i), trusted);
-    };
-    QThreadPool pool;
-    const int shares = qMax(1, pool.maxThreadCount());
-    const int size = (all.size() + shares - 1) / shares;
-    for (int from = size; from < all.size(); from += size)
-        pool.start([&work, from, size, &all] { work(from, qMin(from + size, all.size())); });
-    work(0, qMin(size, all.size()));
-    pool.waitForDone();
-    return all;
+    return QLocale::c().toString(QDateTime::currentDateTimeUtc(),
+                                 QStringLiteral("yyyyMMdd'T'hhmmss'Z'"));
 }
 
-// Why line i (from 0) does not carry the hash of the line before it.
-QString diagnose(int i, const QVector<LineFacts> &facts, int *faultyLine)
+// Writes bytes to a new file at path, flushed to the disk, or nothing.
+bool writeNew(const QString &path, const QByteArray &bytes, QString *error)
 {
-    const QByteArray &prev = facts[i].prev;
-    const auto found = std::find_if(facts.cbegin(), facts.cend(),
-                                    [&prev](const LineFacts &line) { return line.hash == prev; });
-    const int j = found == facts.cend() ? -1 : int(found - facts.cbegin());
-    *faultyLine = i + 1;
-    if (j > i)
-        return QStringLiteral("is out of order: it was written after line %1").arg(j + 1);
-    if (j >= 0) {
-        *faultyLine = j + 2;
-        return QStringLiteral("%1 inserted: line %2 was written after line %3")
-            .arg(j + 2 == i ? QStringLiteral("was") : lines(j + 2, i) + QStringLiteral(" were"))
-            .arg(i + 1)
-            .arg(j + 1);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *error = QStringLiteral("cannot create %1: %2").arg(native(path), file.errorString());
+        return false;
     }
-    if (i == 0)
-        return QStringLiteral("is not the first line written: lines before it were removed");
-    if (prev == firstPrev())
-        return QStringLiteral("is the first line of another record, joined to this one");
-    if (i + 1 < facts.size() && facts[i + 1].prev != facts[i].hash)
-        return QStringLiteral("was changed");
-    const int gap = facts[i].seq - facts[i - 1].seq - 1;
-    if (gap > 0)
-        return QStringLiteral("follows a gap: %1 line(s) before it were removed").arg(gap);
-    *faultyLine = i;
-    return QStringLiteral("was changed");
-}
-
-void checkHeads(const QVector<LineFacts> &facts, const QList<Audit::Head> &heads,
-                Audit::Verification &check)
-{
-    for (const Audit::Head &head : heads) {
-        Audit::Verification::HeadCheck result {head, false, {}};
-        const auto found
-            = std::find_if(facts.cbegin(), facts.cend(), [&head](const LineFacts &line) {
-                  return line.valid && !line.prev.isEmpty() && line.seq == head.seq;
-              });
-        if (found == facts.cend())
-            result.problem = QStringLiteral("the record holds no line %1 any more: lines were cut "
-                                            "off its end, or it is not the record noted")
-                                 .arg(head.seq);
-        else if (!found->hash.startsWith(head.hash.toLower()))
-            result.problem = QStringLiteral("line %1 (seq %2) is not the line noted: it, or the "
-                                            "record before it, was rewritten")
-                                 .arg(found - facts.cbegin() + 1)
-                                 .arg(head.seq);
-        else
-            result.held = true;
-        check.heads.append(result);
-    }
+    if (file.write(bytes) == bytes.size() && file.flush() && Files::syncToDisk(file))
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(native(path), writeError(file));
+    file.close();
+    file.remove();
+    return false;
 }
 
 } // namespace
@@ -380,7 +490,7 @@ std::optional<Head> Head::parse(const QString &text)
     return Head {seq, match.captured(2).toLatin1().toLower()};
 }
 
-bool usable(const QString &path, bool createFolder, QString *error, bool *cut)
+std::optional<Usable> usable(const QString &path, bool createFolder, QString *error, bool *cut)
 {
     if (cut)
         *cut = false;
@@ -391,23 +501,46 @@ bool usable(const QString &path, bool createFolder, QString *error, bool *cut)
     if (!QFileInfo(folder).isDir()) {
         *error = QStringLiteral("the folder %1 of the audit record does not exist")
                      .arg(native(folder));
-        return false;
+        return std::nullopt;
     }
     // A device, a pipe or a folder would take lines that are never kept, or none at all.
     if (info.exists() && !info.isFile()) {
         *error = QStringLiteral("the audit record %1 is not a regular file%2")
                      .arg(native(path), info.isDir() ? QStringLiteral(" but a folder") : QString());
-        return false;
+        return std::nullopt;
     }
     LockedRecord record(path);
     if (!record.open(error))
-        return false;
-    if (record.whole())
-        return true;
-    if (cut)
-        *cut = true;
-    *error = cutMessage(path, record.last.size());
-    return false;
+        return std::nullopt;
+    // Every line is looked at once, before the first logger: a line that cannot be read, at the
+    // end or anywhere, is mended before lines are chained after it.
+    const std::optional<QByteArray> data = record.whole(error);
+    if (!data)
+        return std::nullopt;
+    const Lines lines(*data);
+    const Scan found = scan(lines);
+    if (!found.uncarried.isEmpty()) {
+        if (cut)
+            *cut = true;
+        const int first = found.uncarried.first();
+        *error = found.uncarried.size() == 1 && first == found.last && !data->endsWith('\n')
+            ? tailCutMessage(path, lines.at(first).size())
+            : cutMessage(path, first + 1, lines.at(first).size(), found.uncarried.size() - 1);
+        return std::nullopt;
+    }
+    Usable result;
+    result.newlineMissing = !data->isEmpty() && !data->endsWith('\n') && found.last >= 0
+        && found.last + 1 == lines.size();
+    if (found.last >= 0)
+        result.mark = {true, headOf(lines.at(found.last)), Files::identity(record.file)};
+    else if (record.existed)
+        result.mark.file = Files::identity(record.file);
+    if (!record.existed) {
+        // Made by the open above: a record starts when its first line is written.
+        record.file.close();
+        record.file.remove();
+    }
+    return result;
 }
 
 void stamp(QJsonObject &record, const QString &operatorName)
@@ -432,11 +565,28 @@ Lines::Lines(const QByteArray &data)
     }
 }
 
+int Lines::end(int index) const
+{
+    return index + 1 < size() ? m_starts[index + 1] - 1
+                              : m_data.size() - (m_data.endsWith('\n') ? 1 : 0);
+}
+
+bool Lines::endsInCr(int index) const
+{
+    const int last = end(index);
+    return last > m_starts[index] && m_data[last - 1] == '\r';
+}
+
 QByteArray Lines::at(int index) const
 {
-    const int end = index + 1 < size() ? m_starts[index + 1] - 1
-                                       : m_data.size() - (m_data.endsWith('\n') ? 1 : 0);
-    return QByteArray::fromRawData(m_data.constData() + m_starts[index], end - m_starts[index]);
+    const int start = m_starts[index];
+    const int length = end(index) - start - (endsInCr(index) ? 1 : 0);
+    return QByteArray::fromRawData(m_data.constData() + start, length);
+}
+
+bool isBlank(const QByteArray &line)
+{
+    return std::all_of(line.cbegin(), line.cend(), [](char c) { return c == ' ' || c == '\t'; });
 }
 
 QByteArray lineHash(const QByteArray &line)
@@ -451,8 +601,9 @@ QByteArray lineHash(const QByteArray &line)
 
 QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const StationKey *key)
 {
-    const QJsonObject last = QJsonDocument::fromJson(previous).object();
-    record[kSeq] = last.value(kSeq).toInt() + 1;
+    JsonMembers last;
+    last.read(previous);
+    record[kSeq] = last.integer(kSeq, 0) + 1;
     record[kPrev] = QString::fromLatin1(previous.isEmpty() ? firstPrev() : lineHash(previous));
     if (key)
         record[kSigner] = QString::fromLatin1(key->fingerprint());
@@ -460,28 +611,44 @@ QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const Sta
     return key ? key->signLine(body) : body;
 }
 
-bool append(const QString &path, const QList<QJsonObject> &records, const StationKey *key,
-            QString *error, Head *head)
+Appended append(const QString &path, const QList<QJsonObject> &records, const StationKey *key,
+                QString *error, Head *head, Mark *mark)
 {
     LockedRecord record(path);
-    if (!record.open(error))
-        return false;
-    if (!record.whole()) {
-        *error = cutMessage(path, record.last.size());
-        return false;
+    if (!record.open(error, mark && mark->lines)) {
+        if (!record.gone)
+            return Appended::Failed;
+        *error = QStringLiteral("the audit record %1 is gone: it was moved or deleted under this "
+                                "station, after line seq %2, the last it appended or found")
+                     .arg(native(path))
+                     .arg(mark->last.seq);
+        return Appended::Changed;
     }
-    QByteArray previous = record.last;
-    QByteArray bytes;
-    for (const QJsonObject &line : records) {
-        previous = chainedLine(line, previous, key);
-        bytes += previous + '\n';
+    Tail tail;
+    const Holds held = mark ? holds(record, *mark, &tail, error) : Holds::Yes;
+    if (held == Holds::Changed)
+        return Appended::Changed;
+    if (!mark) {
+        const std::optional<Tail> read = record.tail(1, error);
+        if (!read)
+            return Appended::Failed;
+        tail = *read;
     }
-    if (!writeWhole(record.file, bytes, path, error))
-        return false;
+    if (held == Holds::Cut || (!tail.lines.isEmpty() && !isReadable(tail.lines.last()))) {
+        if (held != Holds::Cut || !tail.lines.isEmpty())
+            *error = tailCutMessage(path, tail.lines.last().size());
+        return Appended::Failed;
+    }
+    Head last;
+    if (!appendChained(record.file, tail.endsWithNewline,
+                       tail.lines.isEmpty() ? QByteArray() : tail.lines.last(), records, key, error,
+                       &last))
+        return Appended::Failed;
     if (head)
-        *head
-            = {QJsonDocument::fromJson(previous).object().value(kSeq).toInt(), lineHash(previous)};
-    return true;
+        *head = last;
+    if (mark)
+        *mark = {true, last, Files::identity(record.file)};
+    return Appended::Yes;
 }
 
 std::optional<Head> currentHead(const QString &path, QString *error)
@@ -489,165 +656,210 @@ std::optional<Head> currentHead(const QString &path, QString *error)
     QFile file(path);
     if (!file.exists())
         return Head {0, firstPrev()};
-    if (!file.open(QIODevice::ReadOnly)) {
+    std::optional<Tail> tail;
+    if (!file.open(QIODevice::ReadOnly) || !(tail = readTail(file, 1))) {
         *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
         return std::nullopt;
     }
-    bool endsWithNewline = true;
-    const std::optional<QByteArray> last = lastLine(file, &endsWithNewline);
-    if (!last) {
-        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
-        return std::nullopt;
-    }
-    const QJsonObject object = QJsonDocument::fromJson(*last).object();
-    return Head {object.contains(kPrev) ? object.value(kSeq).toInt() : 0, lineHash(*last)};
+    return tail->lines.isEmpty() ? Head {0, firstPrev()} : headOf(tail->lines.last());
 }
 
-bool repair(const QString &path, const StationKey *key, const QString &operatorName, bool *repaired,
-            QString *error, Head *head)
+std::optional<Repaired> repair(const QString &path, const StationKey *key,
+                               const QString &operatorName, QString *error)
 {
-    *repaired = false;
+    if (!QFileInfo(path).isFile()) {
+        *error = QFileInfo::exists(path)
+            ? QStringLiteral("the audit record %1 is not a regular file").arg(native(path))
+            : QStringLiteral("there is no audit record %1").arg(native(path));
+        return std::nullopt;
+    }
     LockedRecord record(path);
-    QByteArray before;
-    if (!record.open(error, &before))
-        return false;
-    if (record.whole())
-        return true;
-    // The line number of the cut line, for people: the newlines before it, plus one.
-    QFile &file = record.file;
-    if (!file.seek(0)) {
-        *error = file.errorString();
-        return false;
+    if (!record.open(error, true))
+        return std::nullopt;
+    const std::optional<QByteArray> data = record.whole(error);
+    if (!data)
+        return std::nullopt;
+    const Lines lines(*data);
+    const Scan found = scan(lines);
+    Repaired done;
+    const bool endsWithNewline = data->isEmpty() || data->endsWith('\n');
+    done.newline = !endsWithNewline && found.last >= 0 && found.last == found.lastReadable;
+    QList<QJsonObject> repairs;
+    for (int i : found.uncarried) {
+        const QByteArray cut = lines.at(i);
+        QJsonObject repair {
+            {kRepair,
+             QJsonObject {{QStringLiteral("line"), i + 1},
+                          {QStringLiteral("bytes"), cut.size()},
+                          {QStringLiteral("sha256"), QString::fromLatin1(lineHash(cut))},
+                          {QStringLiteral("fragment"), QString::fromLatin1(cut.toBase64())}}}};
+        stamp(repair, operatorName);
+        repairs.append(repair);
+        done.lines.append(i + 1);
     }
-    int lineNumber = record.endsWithNewline ? 0 : 1;
-    while (!file.atEnd())
-        lineNumber += file.read(1 << 20).count('\n');
-    const QByteArray &cut = record.last;
-    QJsonObject repair {
-        {kRepair,
-         QJsonObject {{QStringLiteral("line"), lineNumber},
-                      {QStringLiteral("bytes"), cut.size()},
-                      {QStringLiteral("sha256"), QString::fromLatin1(lineHash(cut))},
-                      {QStringLiteral("fragment"), QString::fromLatin1(cut.toBase64())}}}};
-    stamp(repair, operatorName);
-    const QByteArray line = chainedLine(repair, before, key);
-    if (!writeWhole(file, (record.endsWithNewline ? QByteArray() : QByteArray("\n")) + line + '\n',
-                    path, error))
-        return false;
-    *repaired = true;
-    if (head)
-        *head = {QJsonDocument::fromJson(line).object().value(kSeq).toInt(), lineHash(line)};
-    return true;
-}
-
-bool Verification::passed() const
-{
-    if (result != Whole || badSignatures > 0)
-        return false;
-    for (const HeadCheck &check : heads)
-        if (!check.held)
-            return false;
-    if (trustChecked)
-        for (const Signers &run : signers)
-            if (!run.trusted)
-                return false;
-    return true;
-}
-
-namespace {
-
-// Walks the chain from the first line; carried marks the lines cut short that a repair line
-// carries.
-void walkChain(const QVector<LineFacts> &facts, bool endsWithNewline, Verification &check,
-               QVector<bool> &carried)
-{
-    // The line the next one chains to: a line cut short and carried by a repair line is left
-    // out of the chain.
-    int previous = -1;
-    bool chained = false;
-    for (int i = 0; i < facts.size(); ++i) {
-        const LineFacts &line = facts[i];
-        check.line = i + 1;
-        check.result = Verification::Broken;
-        const QByteArray expected = previous < 0 ? firstPrev() : facts[previous].hash;
-        if (!line.valid) {
-            const LineFacts *next = i + 1 < facts.size() ? &facts[i + 1] : nullptr;
-            if (next && next->valid && next->repairs == line.hash && next->prev == expected) {
-                const QJsonObject repair = next->repair.value(kRepair).toObject();
-                check.repairs.append(
-                    {i + 1, i + 2, repair.value(QStringLiteral("bytes")).toInt(), next->repair});
-                carried[i] = true;
-                continue;
-            }
-            check.problem = next || endsWithNewline
-                ? QStringLiteral("is not valid JSON")
-                : QStringLiteral("is cut short (not valid JSON): a write was interrupted; "
-                                 "\"tempyra-cli audit repair\" carries it into the record");
-            return;
-        }
-        if (line.prev.isEmpty() && chained) {
-            check.problem = QStringLiteral("has no \"prev\": it was inserted, or changed");
-            return;
-        }
-        if (!line.prev.isEmpty() && line.prev != expected) {
-            check.problem = diagnose(i, facts, &check.line);
-            return;
-        }
-        chained = chained || !line.prev.isEmpty();
-        check.unchained += chained ? 0 : 1;
-        previous = i;
+    if (repairs.isEmpty() && endsWithNewline)
+        return done;
+    if (repairs.isEmpty()) {
+        if (!writeWhole(record.file, QByteArrayLiteral("\n"), path, error))
+            return std::nullopt;
+        done.head = headOf(lines.at(found.last));
+        return done;
     }
-    check.line = 0;
-    check.result = chained || facts.isEmpty() ? Verification::Whole : Verification::Unchained;
+    const QByteArray previous
+        = found.lastReadable < 0 ? QByteArray() : QByteArray(lines.at(found.lastReadable));
+    if (!appendChained(record.file, endsWithNewline, previous, repairs, key, error, &done.head))
+        return std::nullopt;
+    return done;
 }
 
-} // namespace
-
-Verification verify(const QByteArray &data, const Checks &checks)
+Owed keepOwed(const QString &recordPath, const QList<QJsonObject> &records, const StationKey *key)
 {
-    const QVector<LineFacts> facts = lineFacts(data, checks.trusted);
-    Verification check;
-    check.lines = facts.size();
-    check.trustChecked = checks.trusted != nullptr;
-    if (!facts.isEmpty() && !facts.last().prev.isEmpty())
-        check.head = {facts.last().seq, facts.last().hash};
-    QVector<bool> carried(facts.size());
-    walkChain(facts, data.endsWith('\n'), check, carried);
-    checkHeads(facts, checks.heads, check);
-
-    // Runs of lines by signer; a line cut short goes with the repair line that carries it.
-    for (int i = 0; i < facts.size(); ++i) {
-        const LineFacts &line = carried[i] ? facts[i + 1] : facts[i];
-        if (!carried[i] && line.signature == LineFacts::Bad && check.badSignatures++ == 0)
-            check.badSignature = i + 1;
-        const QByteArray signer
-            = line.signature == LineFacts::Unsigned ? QByteArray() : line.signer;
-        const bool trusted = line.signature == LineFacts::Good || line.signature == LineFacts::Bad;
-        if (check.signers.isEmpty() || check.signers.last().signer != signer
-            || check.signers.last().trusted != trusted)
-            check.signers.append({i + 1, i + 1, signer, trusted});
-        check.signers.last().last = i + 1;
+    Owed owed;
+    QByteArray previous;
+    for (QJsonObject record : records) {
+        record[kOwedTo] = native(QFileInfo(recordPath).absoluteFilePath());
+        previous = chainedLine(record, previous, key);
+        owed.lines += previous + '\n';
     }
-    return check;
+    const QString name = QFileInfo(recordPath).completeBaseName() + QStringLiteral(".owed-")
+        + timeStamp();
+    const QString folders[] = {QFileInfo(recordPath).absolutePath(),
+                               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                   + QStringLiteral("/owed")};
+    QStringList errors;
+    for (const QString &folder : folders) {
+        QDir().mkpath(folder);
+        QString path = QDir(folder).filePath(name + QStringLiteral(".jsonl"));
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = QDir(folder).filePath(name + QStringLiteral("-%1.jsonl").arg(n));
+        QString error;
+        if (writeNew(path, owed.lines, &error)) {
+            owed.path = native(path);
+            return owed;
+        }
+        errors.append(error);
+    }
+    owed.error = errors.join(QLatin1String("; "));
+    return owed;
 }
 
-std::optional<Verification> verifyFile(const QString &path, const Checks &checks, QString *error,
-                                       QByteArray *data)
+std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString &owedPath,
+                                       const StationKey *key,
+                                       const Signature::TrustedKeys &trusted,
+                                       const QString &operatorName, QString *error)
+{
+    // The owed file proves itself first: its own chain whole, and each line signed by a key
+    // trusted here, or by none.
+    const std::optional<QByteArray> owedData = readRecord(owedPath, error);
+    if (!owedData)
+        return std::nullopt;
+    Signature::TrustedKeys keys = trusted;
+    if (key)
+        keys.insert(key->fingerprint(), key->publicKey());
+    const Verification check = verify(*owedData, {&keys, {}});
+    const QString owedName = native(owedPath);
+    for (const Verification::Fault &fault : check.faults) {
+        if (fault.kind == Verification::Fault::Unsigned)
+            continue;
+        *error = QStringLiteral("%1: line %2 %3%4")
+                     .arg(owedName)
+                     .arg(fault.line)
+                     .arg(fault.problem,
+                          fault.kind == Verification::Fault::Untrusted
+                              ? QStringLiteral(" (give its public key with --trust)")
+                              : QString());
+        return std::nullopt;
+    }
+    QList<QPair<QByteArray, QJsonObject>> owed; // each line's hash and content
+    const Lines owedLines(*owedData);
+    for (int i = 0; i < owedLines.size(); ++i) {
+        const QByteArray line = owedLines.at(i);
+        if (isBlank(line))
+            continue;
+        QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (!object.contains(kOwedTo) || object.contains(kRepair)) {
+            *error = QStringLiteral("%1: line %2 is no line owed to a record (it names no "
+                                    "\"owedTo\")")
+                         .arg(owedName)
+                         .arg(i + 1);
+            return std::nullopt;
+        }
+        owed.append({lineHash(line), object});
+    }
+    if (owed.isEmpty()) {
+        *error = QStringLiteral("%1 holds no owed line").arg(owedName);
+        return std::nullopt;
+    }
+
+    LockedRecord record(recordPath);
+    if (!record.open(error))
+        return std::nullopt;
+    const std::optional<QByteArray> data = record.whole(error);
+    if (!data)
+        return std::nullopt;
+    const Lines lines(*data);
+    const Scan found = scan(lines);
+    if (!found.uncarried.isEmpty()) {
+        const int first = found.uncarried.first();
+        *error = cutMessage(recordPath, first + 1, lines.at(first).size(),
+                            found.uncarried.size() - 1);
+        return std::nullopt;
+    }
+    AppendedOwed done;
+    QList<QJsonObject> records;
+    int number = 0;
+    for (const auto &line : qAsConst(owed)) {
+        ++number;
+        if (found.late.contains(line.first)) {
+            ++done.already;
+            continue;
+        }
+        QJsonObject object = line.second;
+        QJsonObject late {{QStringLiteral("file"), QFileInfo(owedPath).fileName()},
+                          {QStringLiteral("line"), number},
+                          {QStringLiteral("sha256"), QString::fromLatin1(line.first)},
+                          {QStringLiteral("owedTo"), object.value(kOwedTo)}};
+        if (object.contains(kSigner))
+            late.insert(QStringLiteral("signer"), object.value(kSigner));
+        stamp(late, operatorName);
+        for (const QLatin1String &member : {kSeq, kPrev, kSigner, kSignature, kOwedTo})
+            object.remove(member);
+        object.insert(kLate, late);
+        records.append(object);
+    }
+    done.appended = records.size();
+    if (records.isEmpty())
+        return done;
+    const QByteArray previous
+        = found.lastReadable < 0 ? QByteArray() : QByteArray(lines.at(found.lastReadable));
+    if (!appendChained(record.file, data->isEmpty() || data->endsWith('\n'), previous, records, key,
+                       error, &done.head))
+        return std::nullopt;
+    return done;
+}
+
+std::optional<QByteArray> readRecord(const QString &path, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
-        return std::nullopt;
-    }
-    const Verification check = verify(bytes, checks);
-    if (data)
-        *data = std::move(bytes);
-    return check;
+    return readWhole(file, kLargestRecord, error);
+}
+
+QString deviceInFragment(const QByteArray &bytes)
+{
+    static const QRegularExpression device(
+        QStringLiteral("\"device\"\\s*:\\s*(\"(?:[^\"\\\\\\x00-\\x1f]|\\\\.)*\")"));
+    const QRegularExpressionMatch match = device.match(QString::fromUtf8(bytes));
+    if (!match.hasMatch())
+        return {};
+    // JSON's escapes read by JSON's own reader.
+    return QJsonDocument::fromJson('[' + match.captured(1).toUtf8() + ']')
+        .array()
+        .first()
+        .toString();
 }
 
 } // namespace Audit

@@ -234,12 +234,33 @@ void Commands::startStation(const WriteOptions &options)
     m_station = new Station(options, this);
     connect(m_station, &Station::attemptEnded, this, &Commands::attemptEnded);
     connect(m_station, &Station::finished, this, &Commands::stationFinished);
-    connect(m_station, &Station::recordFailing, this, [this](const QString &error, int owed) {
-        m_recordFailed = true;
+    connect(m_station, &Station::recordFailing, this, [](const QString &error, int owed) {
         standardError() << "tempyra-cli: " << error << Qt::endl
                         << "tempyra-cli: no further logger is written until the audit record can "
                            "be written again; "
                         << counted(owed, "line") << " owed to it, kept until then" << Qt::endl;
+    });
+    connect(m_station, &Station::recordChangedUnder, this, [this](const QString &problem) {
+        standardError() << "tempyra-cli: " << problem << Qt::endl
+                        << "tempyra-cli: nothing more is appended to it in this run and no "
+                           "further logger is written"
+                        << (m_station->inProgress() > 0
+                                ? "; the station ends once the loggers in progress are done"
+                                : "")
+                        << "; \"tempyra-cli audit verify\" shows what changed" << Qt::endl;
+    });
+    connect(m_station, &Station::waitingForRecordStarted, this, [this](int owed) {
+        m_waited = true;
+        const Session &session = m_station->session();
+        standardError() << "tempyra-cli: "
+                        << (session.expecting() && session.allExpectedVerified()
+                                ? "every expected logger is verified"
+                                : "every logger is done")
+                        << "; waiting for the audit record to take the "
+                        << (owed == 1 ? QStringLiteral("line") : counted(owed, "line"))
+                        << " owed to it (" << m_station->recordError()
+                        << "); Ctrl-C ends and keeps "
+                        << (owed == 1 ? "it" : "them") << " in a file" << Qt::endl;
     });
     connect(m_station, &Station::recordRestored, this, [](int appended) {
         standardError() << "tempyra-cli: the audit record can be written again: "
@@ -250,11 +271,19 @@ void Commands::startStation(const WriteOptions &options)
             standardError() << "tempyra-cli: " << port
                             << ": not written until the audit record can be written" << Qt::endl;
     });
-    connect(m_station, &Station::everyExpectedVerified, this, [] {
-        standardError() << "tempyra-cli: every expected logger is verified" << Qt::endl;
+    connect(m_station, &Station::everyExpectedVerified, this, [this] {
+        // Said already where the station then waited for its record.
+        if (!m_waited)
+            standardError() << "tempyra-cli: every expected logger is verified" << Qt::endl;
     });
     if (!options.key)
         standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
+    if (options.record.newlineMissing)
+        standardError() << "tempyra-cli: the last line of the audit record "
+                        << QDir::toNativeSeparators(options.auditPath)
+                        << " is whole but lacks its newline (a write or an edit that stopped "
+                           "there); its first line in this run completes it"
+                        << Qt::endl;
 }
 
 void Commands::write(const WriteOptions &options, const PortChoice &choice)
@@ -302,7 +331,8 @@ void Commands::attemptEnded(const Attempt &attempt)
 
 void Commands::stop()
 {
-    if (++m_stops > 1) {
+    // Waiting for the record is ended by the first Ctrl-C: the lines owed go to a file.
+    if (++m_stops > 1 || (m_station && m_station->waitingForRecord())) {
         // The second Ctrl-C: every conversation ends now, its port closed, and its attempt is
         // recorded as it stands; a retry waiting for its turn is not made.
         if (m_station)
@@ -328,9 +358,11 @@ void Commands::stationFinished()
     const int missing = session.missingCount();
     // A station with a list is done when every logger on it is verified, whatever else was
     // plugged in meanwhile; any other run when every logger it took was.
+    const QList<QJsonObject> owed = m_station->owed();
+    const bool recorded = owed.isEmpty() && !m_station->recordChanged();
     const bool done = m_provisioning && session.expecting()
-        ? missing == 0 && !m_recordFailed
-        : !session.anyUndone() && missing == 0 && !m_recordFailed;
+        ? missing == 0 && recorded
+        : !session.anyUndone() && missing == 0 && recorded;
     if (!done)
         m_exitCode = kExitFailed;
     standardError() << "tempyra-cli: summary: " << session.text(kNamesShown) << Qt::endl;
@@ -342,25 +374,46 @@ void Commands::stationFinished()
                                       .arg(missing - kNamesShown)
                                 : QString())
                         << Qt::endl;
-    // Lines the record could not take are not lost: they go to standard error, to be kept.
-    const QList<QJsonObject> owed = m_station->owed();
+    // Lines the record could not take are not lost: kept in a file, signed and chained as a
+    // record is, and shown on standard error too.
+    const Audit::Owed &kept = m_station->kept();
+    const QString record = QDir::toNativeSeparators(m_options.auditPath);
     if (!owed.isEmpty()) {
-        m_exitCode = kExitFailed;
-        standardError() << "tempyra-cli: " << m_station->recordError() << Qt::endl
-                        << "tempyra-cli: the " << counted(owed.size(), "line")
-                        << " owed to the audit record follow, one JSON object each; keep them:"
-                        << Qt::endl;
-        for (const QJsonObject &line : owed)
-            standardError() << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
+        const QString lines = owed.size() == 1 ? QStringLiteral("the line owed")
+                                               : QStringLiteral("the %1 lines owed").arg(owed.size());
+        // Said when it happened, where the record was changed under the station.
+        if (!m_station->recordChanged())
+            standardError() << "tempyra-cli: " << m_station->recordError() << Qt::endl;
+        if (!kept.path.isEmpty())
+            standardError() << "tempyra-cli: " << lines << " to the audit record "
+                            << (owed.size() == 1 ? "is" : "are") << " kept in " << kept.path
+                            << "; \"tempyra-cli audit append-owed " << record << ' ' << kept.path
+                            << "\" appends " << (owed.size() == 1 ? "it" : "them")
+                            << " once the record can be written. "
+                            << (owed.size() == 1 ? "It follows:" : "They follow:") << Qt::endl;
+        else
+            standardError() << "tempyra-cli: " << lines << " to the audit record could not be "
+                            << "kept in a file either (" << kept.error << "). "
+                            << (owed.size() == 1 ? "It follows; keep it" : "They follow; keep them")
+                            << " in a file, which \"tempyra-cli audit append-owed " << record
+                            << " FILE\" appends:" << Qt::endl;
+        standardError() << kept.lines << Qt::flush;
     }
-    // The head, for the shipment's papers: "audit verify --head" proves it later.
+    // The head, for the shipment's papers: "audit verify --head" proves it later. A record
+    // changed under the station gets none: the station cannot vouch for it.
     Audit::Head head = m_station->head();
     QString error;
-    if (head.seq == 0)
+    if (m_station->recordChanged()) {
+        if (head.seq > 0)
+            standardError() << "tempyra-cli: no head: the audit record was changed under this "
+                               "station; the last line it appended there was "
+                            << head.text() << Qt::endl;
+        head = {};
+    } else if (head.seq == 0) {
         head = Audit::currentHead(m_options.auditPath, &error).value_or(Audit::Head());
+    }
     if (head.seq > 0)
-        standardError() << "tempyra-cli: head " << head.text() << " of "
-                        << QDir::toNativeSeparators(m_options.auditPath) << Qt::endl;
+        standardError() << "tempyra-cli: head " << head.text() << " of " << record << Qt::endl;
     if (m_json) {
         QJsonArray loggers;
         for (const QJsonObject &result : qAsConst(m_results))
@@ -369,6 +422,10 @@ void Commands::stationFinished()
                               {QStringLiteral("summary"), session.json()}};
         if (head.seq > 0)
             document.insert(QStringLiteral("head"), head.text());
+        if (m_station->recordChanged())
+            document.insert(QStringLiteral("recordChanged"), m_station->recordError());
+        if (!kept.path.isEmpty())
+            document.insert(QStringLiteral("owedKeptIn"), kept.path);
         if (m_options.key)
             document.insert(QStringLiteral("signer"), QLatin1String(m_options.key->fingerprint()));
         else

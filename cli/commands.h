@@ -73,5 +73,5 @@ private:
     Station *m_station = nullptr;
     bool m_provisioning = false;
     WriteOptions m_options;
-    bool m_recordFailed = false;
+    bool m_waited = false; // for the record, every logger done
 };

@@ -19,6 +19,10 @@ bool isOwnerOnly(const QString &path);
 /// Flushes what was written to file through to the disk.
 bool syncToDisk(QFile &file);
 
+/// The identity of the open file (its device and inode, or on Windows its volume and file
+/// index): another file at the same path has another one. Empty where the system gives none.
+QByteArray identity(QFile &file);
+
 /// Who holds the lock on path, from the system's own lock table where it keeps one (a process
 /// of this computer that locked it without writing its name into it): "process 1234
 /// (flock)". Empty when the system does not tell.

@@ -55,6 +55,16 @@ bool Files::syncToDisk(QFile &file)
     return ::fsync(file.handle()) == 0;
 }
 
+QByteArray Files::identity(QFile &file)
+{
+    struct stat info
+    {
+    };
+    if (::fstat(file.handle(), &info) != 0)
+        return {};
+    return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
+}
+
 QString Files::lockHolder(const QString &path)
 {
     struct stat info

@@ -95,6 +95,18 @@ bool Files::syncToDisk(QFile &file)
     return ::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(file.handle())));
 }
 
+QByteArray Files::identity(QFile &file)
+{
+    BY_HANDLE_FILE_INFORMATION info {};
+    // Some network file systems give no file index: no identity then, rather than a false one.
+    if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(::_get_osfhandle(file.handle())),
+                                      &info)
+        || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0))
+        return {};
+    return QByteArray::number(quint64(info.dwVolumeSerialNumber)) + ':'
+        + QByteArray::number((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
 QString Files::lockHolder(const QString &)
 {
     return {};

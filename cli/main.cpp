@@ -98,9 +98,14 @@ QString verbDescription(const QString &verb)
             "station key, so that no one without the key rewrote it; with --head, that it still "
             "holds a line noted earlier, so that no line before it was rewritten and none cut "
             "off. Exit status 0 when every check holds, 1 naming what does not, 2 when the record "
-            "or a key cannot be read.\naudit repair FILE: carries a last line cut short (a "
-            "write that was interrupted) into the record with a line of its own, so that "
-            "stations can append to it again.");
+            "or a key cannot be read. Without --trust no signature is checked, and a record "
+            "rewritten by someone without the key can pass: give --trust (or --head) to rely on "
+            "exit status 0.\naudit repair FILE: carries each line that cannot be read (a write "
+            "that was interrupted, a line garbled later) into the record with a line of its own, "
+            "and puts back a missing last newline, so that stations can append to it again.\n"
+            "audit append-owed FILE OWED: appends the lines a station owed to the record and "
+            "kept in the file OWED, each chained and signed anew with its own time and content "
+            "and marked as appended late.");
     if (verb == kKey)
         return QStringLiteral(
             "key new: makes this station's key, which signs every audit line it appends; the "
@@ -246,8 +251,11 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
         *error = QStringLiteral("--log: no file named");
         return std::nullopt;
     }
-    if (!Audit::usable(options.auditPath, defaultLog, error))
+    const std::optional<Audit::Usable> record
+        = Audit::usable(options.auditPath, defaultLog, error);
+    if (!record)
         return std::nullopt;
+    options.record = *record;
     if (!stationKey(parser.value(QStringLiteral("key")), &options.key, error))
         return std::nullopt;
     return options;
@@ -300,8 +308,11 @@ int main(int argc, char *argv[])
                        "folder of *.pub key files, whose signatures are trusted (repeatable)."),
         QStringLiteral("KEYS"));
     if (verb == kAudit) {
-        parser.addPositionalArgument(QStringLiteral("verify|repair"), QStringLiteral("The work."));
+        parser.addPositionalArgument(QStringLiteral("verify|repair|append-owed"),
+                                     QStringLiteral("The work."));
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The audit record."));
+        parser.addPositionalArgument(QStringLiteral("[OWED]"),
+                                     QStringLiteral("append-owed: the file of owed lines."));
         parser.addOptions(
             {trust,
              {QStringLiteral("head"),
@@ -310,12 +321,13 @@ int main(int argc, char *argv[])
                   .arg(Audit::kShortestHeadHash),
               QStringLiteral("SEQ:HASH")},
              {QStringLiteral("key"),
-              QStringLiteral("repair: the station key that signs the repair line (default ")
+              QStringLiteral("repair, append-owed: the station key that signs the lines "
+                             "appended (default ")
                   + Audit::defaultKeyPath() + QStringLiteral(", when it exists)."),
               QStringLiteral("FILE")},
              {QStringLiteral("operator"),
-              QStringLiteral("repair: the person recorded with the repair (default: the "
-                             "account's user)."),
+              QStringLiteral("repair, append-owed: the person recorded with the lines appended "
+                             "(default: the account's user)."),
               QStringLiteral("NAME")}});
     }
     if (verb == kKey) {
@@ -385,12 +397,18 @@ int main(int argc, char *argv[])
     }
     if (verb == kAudit) {
         const QString work = arguments.value(0);
-        if (arguments.size() != 2
-            || (work != QLatin1String("verify") && work != QLatin1String("repair")))
-            return usageError(QStringLiteral("audit takes: verify FILE, or repair FILE"));
+        const bool appendOwed = work == QLatin1String("append-owed");
+        if (arguments.size() != (appendOwed ? 3 : 2)
+            || (work != QLatin1String("verify") && work != QLatin1String("repair") && !appendOwed))
+            return usageError(QStringLiteral("audit takes: verify FILE, repair FILE, or "
+                                             "append-owed FILE OWED"));
         if (work == QLatin1String("repair"))
-            return repairRecord(arguments.last(), parser.value(QStringLiteral("key")),
+            return repairRecord(arguments.at(1), parser.value(QStringLiteral("key")),
                                 parser.value(QStringLiteral("operator")).trimmed());
+        if (appendOwed)
+            return appendOwedRecord(arguments.at(1), arguments.at(2),
+                                    parser.value(QStringLiteral("key")), parser.values(trust),
+                                    parser.value(QStringLiteral("operator")).trimmed());
         QList<Audit::Head> heads;
         for (const QString &text : parser.values(QStringLiteral("head"))) {
             const std::optional<Audit::Head> head = Audit::Head::parse(text);
@@ -402,7 +420,7 @@ int main(int argc, char *argv[])
                                       .arg(Audit::kShortestHeadHash));
             heads.append(*head);
         }
-        return verifyRecord(arguments.last(), parser.values(trust), heads, json);
+        return verifyRecord(arguments.at(1), parser.values(trust), heads, json);
     }
     if (verb == kReport) {
         if (arguments.size() != 1)

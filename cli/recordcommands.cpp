@@ -16,6 +16,9 @@
 namespace {
 
 const char *const kResults[] = {"whole", "broken", "unchained"};
+const char *const kFaults[] = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned"};
+// How many lines at fault in the chain the text names; --json gives them all.
+constexpr int kFaultsShown = 20;
 
 QString native(const QString &path)
 {
@@ -31,33 +34,54 @@ QJsonObject verificationJson(const QString &path, const Audit::Verification &che
                         {QStringLiteral("unchained"), check.unchained}};
     if (check.head.seq > 0)
         result.insert(QStringLiteral("head"), check.head.text());
-    if (check.result == Audit::Verification::Broken) {
-        result.insert(QStringLiteral("line"), check.line);
-        result.insert(QStringLiteral("problem"), check.problem);
-    }
+    QJsonArray faults;
+    for (const Audit::Verification::Fault &fault : check.faults)
+        faults.append(QJsonObject {{QStringLiteral("line"), fault.line},
+                                   {QStringLiteral("kind"), QLatin1String(kFaults[fault.kind])},
+                                   {QStringLiteral("problem"), fault.problem}});
+    result.insert(QStringLiteral("faults"), faults);
+    QJsonArray blank;
+    for (int line : check.blank)
+        blank.append(line);
+    result.insert(QStringLiteral("blank"), blank);
+    result.insert(QStringLiteral("crlf"), check.crlf);
+    // A signer's lines: with trusted keys, those that hold every check; else every one it names.
     QJsonArray signers;
-    for (const Audit::Verification::Signers &run : check.signers)
-        signers.append(QJsonObject {{QStringLiteral("first"), run.first},
-                                    {QStringLiteral("last"), run.last},
-                                    {QStringLiteral("signer"), QLatin1String(run.signer)},
-                                    {QStringLiteral("trusted"), run.trusted}});
-    QJsonObject signatures {{QStringLiteral("checked"), check.trustChecked},
-                            {QStringLiteral("signers"), signers}};
-    if (check.badSignatures > 0) {
-        signatures.insert(QStringLiteral("firstMismatch"), check.badSignature);
-        signatures.insert(QStringLiteral("mismatches"), check.badSignatures);
+    for (const Audit::Verification::Signer &signer : check.signers) {
+        QJsonArray runs;
+        for (const auto &run : signer.runs)
+            runs.append(QJsonArray {run.first, run.second});
+        QJsonObject entry {{QStringLiteral("signer"), QLatin1String(signer.signer)},
+                           {QStringLiteral("lines"), signer.count},
+                           {QStringLiteral("runs"), runs}};
+        if (check.trustChecked)
+            entry.insert(QStringLiteral("trusted"), signer.trusted);
+        signers.append(entry);
     }
-    result.insert(QStringLiteral("signatures"), signatures);
+    result.insert(QStringLiteral("signatures"),
+                  QJsonObject {{QStringLiteral("checked"), check.trustChecked},
+                               {QStringLiteral("signers"), signers}});
     QJsonArray repairs;
     for (const Audit::Verification::Repair &repair : check.repairs) {
         QJsonObject entry {{QStringLiteral("cutLine"), repair.cutLine},
                            {QStringLiteral("repairLine"), repair.repairLine},
-                           {QStringLiteral("bytes"), repair.bytes}};
+                           {QStringLiteral("bytes"), repair.bytes},
+                           {QStringLiteral("cutShort"), repair.atEnd}};
+        if (!repair.device.isEmpty())
+            entry.insert(QStringLiteral("device"), repair.device);
         for (const char *key : {"time", "host", "user", "operator"})
             entry.insert(QLatin1String(key), repair.by.value(QLatin1String(key)));
         repairs.append(entry);
     }
     result.insert(QStringLiteral("repairs"), repairs);
+    QJsonArray late;
+    for (const Audit::Verification::Late &run : check.late) {
+        QJsonObject entry = run.by;
+        entry.insert(QStringLiteral("first"), run.first);
+        entry.insert(QStringLiteral("last"), run.last);
+        late.append(entry);
+    }
+    result.insert(QStringLiteral("late"), late);
     QJsonArray heads;
     for (const Audit::Verification::HeadCheck &head : check.heads) {
         QJsonObject entry {{QStringLiteral("head"), head.head.text()},
@@ -68,6 +92,18 @@ QJsonObject verificationJson(const QString &path, const Audit::Verification &che
     }
     result.insert(QStringLiteral("heads"), heads);
     return result;
+}
+
+// The signature and key options of audit append-owed and repair.
+std::optional<std::shared_ptr<const StationKey>> keyFor(const QString &keyPath)
+{
+    QString error;
+    std::shared_ptr<const StationKey> key;
+    if (!stationKey(keyPath, &key, &error)) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return std::nullopt;
+    }
+    return key;
 }
 
 } // namespace
@@ -91,9 +127,15 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
         standardOutput() << QJsonDocument(verificationJson(path, *check)).toJson() << Qt::flush;
     } else {
         QStringList texts {Report::chainVerdict(*check)};
+        texts += Report::chainFaultTexts(*check, kFaultsShown);
+        if (texts.size() > kFaultsShown)
+            texts.last() += QStringLiteral(" (--json lists them all)");
         for (const Audit::Verification::Repair &repair : check->repairs)
             texts.append(Report::repairText(repair));
-        texts.append(Report::signatureTexts(*check));
+        for (const Audit::Verification::Late &late : check->late)
+            texts.append(Report::lateText(late));
+        texts += Report::formTexts(*check);
+        texts += Report::signatureTexts(*check);
         for (const Audit::Verification::HeadCheck &head : check->heads)
             texts.append(
                 QStringLiteral("head %1 noted: %2")
@@ -127,34 +169,85 @@ QString unsignedWarning()
 
 int repairRecord(const QString &path, const QString &keyPath, const QString &operatorName)
 {
+    const std::optional<std::shared_ptr<const StationKey>> key = keyFor(keyPath);
+    if (!key)
+        return kExitUsage;
     QString error;
-    std::shared_ptr<const StationKey> key;
-    if (!stationKey(keyPath, &key, &error)) {
+    const std::optional<Audit::Repaired> repaired
+        = Audit::repair(path, key->get(), operatorName, &error);
+    if (!repaired) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
-    bool repaired = false;
-    Audit::Head head;
-    if (!QFileInfo(path).isFile()
-        || !Audit::repair(path, key.get(), operatorName, &repaired, &error, &head)) {
-        standardError() << "tempyra-cli: "
-                        << (error.isEmpty()
-                                ? QStringLiteral("%1 is no audit record").arg(native(path))
-                                : error)
+    const QString name = native(path);
+    if (repaired->lines.isEmpty() && !repaired->newline) {
+        standardError() << "tempyra-cli: " << name
+                        << ": every line can be read or is carried already; nothing to repair"
                         << Qt::endl;
-        return kExitUsage;
-    }
-    if (!repaired) {
-        standardError() << "tempyra-cli: " << native(path)
-                        << ": its last line is whole; nothing to repair" << Qt::endl;
         return kExitDone;
     }
+    if (repaired->newline)
+        standardError() << "tempyra-cli: " << name
+                        << ": its last line was whole but for its newline, which is put back"
+                        << Qt::endl;
+    if (!repaired->lines.isEmpty()) {
+        if (!*key)
+            standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
+        QStringList numbers;
+        for (int line : repaired->lines)
+            numbers.append(QString::number(line));
+        standardError() << "tempyra-cli: " << name << ": "
+                        << (numbers.size() == 1 ? QStringLiteral("line %1, which cannot be read, "
+                                                                 "is carried by a new line")
+                                                      .arg(numbers.first())
+                                                : QStringLiteral("lines %1, which cannot be read, "
+                                                                 "are carried by new lines")
+                                                      .arg(numbers.join(QLatin1String(", "))))
+                        << ", and the record goes on" << Qt::endl;
+    }
+    standardError() << "tempyra-cli: head " << repaired->head.text() << Qt::endl;
+    return kExitDone;
+}
+
+int appendOwedRecord(const QString &path, const QString &owedPath, const QString &keyPath,
+                     const QStringList &trust, const QString &operatorName)
+{
+    const std::optional<std::shared_ptr<const StationKey>> key = keyFor(keyPath);
     if (!key)
+        return kExitUsage;
+    QString error;
+    Signature::TrustedKeys trusted;
+    if (!trust.isEmpty()) {
+        const std::optional<Signature::TrustedKeys> read = Signature::readTrusted(trust, &error);
+        if (!read) {
+            standardError() << "tempyra-cli: " << error << Qt::endl;
+            return kExitUsage;
+        }
+        trusted = *read;
+    }
+    const std::optional<Audit::AppendedOwed> done
+        = Audit::appendOwed(path, owedPath, key->get(), trusted, operatorName, &error);
+    if (!done) {
+        standardError() << "tempyra-cli: " << error << Qt::endl;
+        return kExitUsage;
+    }
+    if (!*key && done->appended > 0)
         standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
-    standardError() << "tempyra-cli: " << native(path)
-                    << ": the line cut short is carried by a new line, and the record goes on"
+    if (done->already > 0)
+        standardError() << "tempyra-cli: " << native(path) << " holds "
+                        << (done->already == 1 ? QStringLiteral("1 of these lines")
+                                               : QStringLiteral("%1 of these lines").arg(done->already))
+                        << " already, appended from " << native(owedPath) << " before" << Qt::endl;
+    if (done->appended == 0) {
+        standardError() << "tempyra-cli: nothing more to append" << Qt::endl;
+        return kExitDone;
+    }
+    standardError() << "tempyra-cli: " << native(path) << ": "
+                    << counted(done->appended, "owed line")
+                    << " appended, each with its own time and content and the time it came late"
                     << Qt::endl
-                    << "tempyra-cli: head " << head.text() << Qt::endl;
+                    << "tempyra-cli: head " << done->head.text() << " of " << native(path)
+                    << Qt::endl;
     return kExitDone;
 }
 
@@ -247,7 +340,7 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
         return kExitDone;
     // What fails the record: its chain, or else its signatures.
     const QStringList texts = check->result != Audit::Verification::Whole
-        ? QStringList {Report::chainVerdict(*check)}
+        ? QStringList {Report::chainVerdict(*check)} + Report::chainFaultTexts(*check, 5)
         : Report::signatureTexts(*check);
     for (const QString &text : texts)
         standardError() << "tempyra-cli: " << path << ": " << text << Qt::endl;

@@ -17,9 +17,15 @@
 int verifyRecord(const QString &path, const QStringList &trust, const QList<Audit::Head> &heads,
                  bool json);
 
-/// audit repair: carries a last line cut short into the record. 0 repaired or nothing to
-/// repair, 2 trouble.
+/// audit repair: carries each line that cannot be read into the record, and puts back a last
+/// line's missing newline. 0 repaired or nothing to repair, 2 trouble.
 int repairRecord(const QString &path, const QString &keyPath, const QString &operatorName);
+
+/// audit append-owed: appends the lines of a file of lines owed to the record. 0 appended (or
+/// every line there already), 2 trouble (the file does not prove itself, or the record cannot
+/// be written).
+int appendOwedRecord(const QString &path, const QString &owedPath, const QString &keyPath,
+                     const QStringList &trust, const QString &operatorName);
 
 /// key new and key show: the station key at keyPath (the default one when empty).
 int newKey(const QString &keyPath);

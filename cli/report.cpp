@@ -60,6 +60,8 @@ tr.verified td.outcome { background: #dcefd8; color: #14501b; }
 tr.mismatched td.outcome { background: #ffe7ad; color: #6b4200; }
 tr.failed td.outcome, tr.unreadable td.outcome { background: #f8d3cf; color: #8c0f0f; }
 tr.refused td.outcome, tr.repair td.outcome { background: #dcdce8; color: #2b2b48; }
+tr.failing td { background: repeating-linear-gradient(135deg, #fff 0 3pt, #f8d3cf 3pt 4pt); }
+tr.failing td.outcome { background: #8c0f0f; color: #fff; }
 .broken { font-weight: bold; color: #8c0f0f; }
 .hash, .note { font-size: 8pt; }
 .end { break-inside: avoid; page-break-inside: avoid; }
@@ -297,10 +299,12 @@ QString cssText(const QString &text)
 struct Logger
 {
     Session::Outcome outcome = Session::Failed;
-    int attempts = 0;
+    int attempts = 0; // lines that hold
     qint64 last = kNoTime;
     QString host;
     QString operatorName;
+    QString serial; // its USB serial number, where its line gives one
+    int failing = 0; // its lines that fail their checks, not counted above
 };
 
 // What a share of the lines came to: the rows of the lines shown (ASCII), and the sums the page
@@ -314,6 +318,7 @@ struct Share
     int attempts[Session::Refused + 1] = {};
     int unreadable = 0;
     int repairs = 0;
+    QList<int> failing; // lines that fail their checks
     QSet<QString> hosts;
     QSet<QString> operators;
     QHash<QByteArray, int> profiles; // by the JSON text of "configuration"
@@ -330,7 +335,8 @@ struct Context
     const Audit::Lines lines;
     qint64 since = kNoTime;
     qint64 until = kNoTime;
-    QHash<int, int> carriedBy; // a line cut short, by number: the repair line that carries it
+    QHash<int, const Audit::Verification::Repair *> carried; // lines cut short, by number
+    const Audit::Verification *check = nullptr;
 };
 
 // A row's first cells, up to its time: "<tr class=...><td class="n">LINE</td><td>TIME". The
@@ -373,28 +379,33 @@ void endRow(QString &rows, const QString &why)
     rows += QLatin1String("</td></tr>\n");
 }
 
-// A line that is not JSON: cut short and carried by a repair line, cut short at the record's
-// end, or neither.
+// A line that is not JSON: cut short or garbled, carried by a repair line or not yet.
 void unreadableRow(QString &rows, Share &share, const Context &context, int i, int bytes)
 {
     ++share.unreadable;
-    const int repair = context.carriedBy.value(i + 1);
-    const bool cut = repair > 0 || context.lines.cutAtEnd(i);
+    const Audit::Verification::Repair *repair = context.carried.value(i + 1);
+    const bool cut = repair ? repair->atEnd : context.lines.lastWithoutNewline(i);
     startRow(rows, share, QLatin1String("unreadable"), i + 1, QString(), 0);
-    cell(rows);
+    // What it held, where its bytes still name a device.
+    const QString device = repair ? repair->device : Audit::deviceInFragment(context.lines.at(i));
+    rows += QLatin1String("</td><td>");
+    if (device.isEmpty()) {
+        rows += QLatin1Char('-');
+    } else {
+        appendEscaped(rows, device);
+        rows += QLatin1String("<span class=\"attempt\">read from the bytes left</span>");
+    }
     cell(rows);
     cell(rows);
     outcomeCell(rows, QLatin1String(cut ? "cut short" : "unreadable"));
+    const QString what = cut ? QStringLiteral("cut short by an interrupted write, %1 bytes").arg(bytes)
+                             : QStringLiteral("not valid JSON, %1 bytes").arg(bytes);
     endRow(rows,
-           !cut ? QStringLiteral("not valid JSON, %1 bytes").arg(bytes)
-               : repair > 0
-               ? QStringLiteral("cut short by an interrupted write, %1 bytes; line %2 carries it "
-                                "into the record")
-                     .arg(bytes)
-                     .arg(repair)
-               : QStringLiteral("cut short by an interrupted write, %1 bytes; \"tempyra-cli audit "
-                                "repair\" carries it into the record")
-                     .arg(bytes));
+           repair ? QStringLiteral("%1; line %2 carries its bytes into the record, unsigned")
+                        .arg(what)
+                        .arg(repair->repairLine)
+                  : what + QStringLiteral("; \"tempyra-cli audit repair\" carries it into the "
+                                          "record"));
 }
 
 // Reads lines from to to (excluded) into share.
@@ -434,7 +445,7 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
             outcomeCell(rows, QStringLiteral("repair"));
             endRow(
                 rows,
-                QStringLiteral("carries line %1, cut short (%2 bytes), into the record; "
+                QStringLiteral("carries line %1, %2 bytes that cannot be read, into the record; "
                                "appended by %3 on %4")
                     .arg(repair.value(QLatin1String("line")).toInt())
                     .arg(repair.value(QLatin1String("bytes")).toInt())
@@ -449,6 +460,27 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
         const QString serial = line.string(QLatin1String("serialNumber"));
         const QString outcomeText = line.string(QLatin1String("outcome"));
         const Session::Outcome outcome = Session::outcome(outcomeText);
+        const QString loggerKey
+            = identified ? QLatin1Char('I') + device : QStringLiteral("U%1\n%2").arg(port, serial);
+        // A line that fails its checks shows what it says, marked, and counts for nothing.
+        const QList<const Audit::Verification::Fault *> faults
+            = context.check->faultsOf(i + 1);
+        if (!faults.isEmpty()) {
+            share.failing.append(i + 1);
+            ++share.loggers[loggerKey].failing;
+            QStringList problems;
+            for (const Audit::Verification::Fault *fault : faults)
+                problems.append(fault->problem);
+            startRow(rows, share, QLatin1String("failing"), i + 1, timeText, offset);
+            cell(rows, identified ? device : QString());
+            cell(rows, port);
+            cell(rows, operatorName);
+            outcomeCell(rows, QStringLiteral("fails check"),
+                        QStringLiteral("it says: %1").arg(escaped(outcomeText)));
+            endRow(rows, QStringLiteral("This line %1. What it says is not counted.")
+                             .arg(problems.join(QLatin1String("; it "))));
+            continue;
+        }
         ++share.attempts[outcome];
         // The loggers share the texts of the set.
         const QString &station = *share.hosts.insert(line.string(QLatin1String("host")));
@@ -463,9 +495,8 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
             else
                 ++*it;
         }
-        Logger &logger = share.loggers[identified ? QLatin1Char('I') + device
-                                                  : QStringLiteral("U%1\n%2").arg(port, serial)];
-        logger = {outcome, logger.attempts + 1, time, station, person};
+        Logger &logger = share.loggers[loggerKey];
+        logger = {outcome, logger.attempts + 1, time, station, person, serial, logger.failing};
 
         startRow(rows, share, Session::name(outcome), i + 1, timeText, offset);
         rows += QLatin1String("</td><td>");
@@ -484,7 +515,15 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
         const int attempt = line.integer(QLatin1String("attempt"), 1);
         outcomeCell(rows, outcomeText,
                     attempt > 1 ? QStringLiteral("attempt %1").arg(attempt) : QString());
-        endRow(rows, detail(line));
+        QString why = detail(line);
+        if (line.contains(QLatin1String("late"))) {
+            const QJsonObject late
+                = QJsonDocument::fromJson(line.raw(QLatin1String("late"))).object();
+            why += QStringLiteral("%1owed to the record, appended late from %2 by %3")
+                       .arg(why.isEmpty() ? QString() : QStringLiteral("; "), str(late, "file"),
+                            str(late, "user"));
+        }
+        endRow(rows, why);
     }
     share.rows = rows.toLatin1();
 }
@@ -562,6 +601,7 @@ struct Totals
     int finals[Session::Refused + 1] = {}; // loggers by final outcome
     int unreadable = 0;
     int repairs = 0;
+    QList<int> failing;
     QSet<QString> hosts;
     QSet<QString> operators;
     QMap<QString, int> profiles;
@@ -578,10 +618,13 @@ Totals sum(const QVector<Share> &shares)
     for (const Share &share : shares) {
         for (auto it = share.loggers.cbegin(); it != share.loggers.cend(); ++it) {
             Logger &logger = totals.loggers[it.key()];
-            const int before = logger.attempts;
-            logger = it.value();
-            logger.attempts += before;
+            const Logger before = logger;
+            if (it->attempts > 0)
+                logger = it.value();
+            logger.attempts = before.attempts + it->attempts;
+            logger.failing = before.failing + it->failing;
         }
+        totals.failing += share.failing;
         for (int outcome = 0; outcome <= Session::Refused; ++outcome) {
             totals.attempts[outcome] += share.attempts[outcome];
             totals.attemptCount += share.attempts[outcome];
@@ -598,12 +641,75 @@ Totals sum(const QVector<Share> &shares)
         for (const auto &time : share.times)
             ++totals.offsets[time.second];
     }
+    // A logger that failed before it identified itself is known by its USB serial number,
+    // where a line of it identified names the same one.
+    QHash<QString, QString> bySerial;
+    QStringList unidentified;
+    for (auto it = totals.loggers.cbegin(); it != totals.loggers.cend(); ++it) {
+        if (it.key().startsWith(QLatin1Char('I')) && !it->serial.isEmpty())
+            bySerial.insert(it->serial, it.key());
+        else if (it.key().startsWith(QLatin1Char('U')))
+            unidentified.append(it.key());
+    }
+    for (const QString &key : qAsConst(unidentified)) {
+        const QString known = bySerial.value(key.section(QLatin1Char('\n'), 1));
+        if (key.endsWith(QLatin1Char('\n')) || known.isEmpty())
+            continue;
+        const Logger before = totals.loggers.take(key);
+        Logger &logger = totals.loggers[known];
+        if (before.attempts > 0 && before.last > logger.last) {
+            logger.outcome = before.outcome;
+            logger.last = before.last;
+            logger.host = before.host;
+            logger.operatorName = before.operatorName;
+        }
+        logger.attempts += before.attempts;
+        logger.failing += before.failing;
+    }
     for (const Logger &logger : qAsConst(totals.loggers))
-        ++totals.finals[logger.outcome];
+        if (logger.attempts > 0)
+            ++totals.finals[logger.outcome];
     for (auto it = texts.cbegin(); it != texts.cend(); ++it)
         totals.profiles[profileText(QJsonDocument::fromJson(it.key()).object())] += it.value();
     return totals;
 }
+
+// Lines by number as people read them: "line 5", "lines 1 to 3, 5, 7 to 9", or for many runs
+// "36 lines from line 1 to line 54".
+QString runsText(const QList<QPair<int, int>> &runs, int count)
+{
+    if (runs.isEmpty())
+        return QString();
+    if (runs.size() > 4)
+        return QStringLiteral("%1 lines from line %2 to line %3")
+            .arg(count)
+            .arg(runs.first().first)
+            .arg(runs.last().second);
+    QStringList parts;
+    for (const auto &run : runs)
+        parts.append(run.first == run.second ? QString::number(run.first)
+                                             : QStringLiteral("%1 to %2").arg(run.first).arg(run.second));
+    return QLatin1String(count == 1 ? "line " : "lines ") + parts.join(QLatin1String(", "));
+}
+
+QList<QPair<int, int>> runsOf(const QList<int> &numbers)
+{
+    QList<QPair<int, int>> runs;
+    for (int n : numbers) {
+        if (runs.isEmpty() || runs.last().second + 1 != n)
+            runs.append({n, n});
+        runs.last().second = n;
+    }
+    return runs;
+}
+
+QString numbersText(const QList<int> &numbers)
+{
+    return runsText(runsOf(numbers), numbers.size());
+}
+
+// How many chain faults the page's head names; each row at fault is marked below it anyway.
+constexpr int kFaultsNamed = 8;
 
 QString chainHtml(const Audit::Verification &check)
 {
@@ -620,10 +726,16 @@ QString chainHtml(const Audit::Verification &check)
     case Audit::Verification::Broken:
         html = QStringLiteral("<span class=\"broken\">BROKEN: %1</span>")
                    .arg(escaped(Report::chainVerdict(check)));
+        for (const QString &text : Report::chainFaultTexts(check, kFaultsNamed))
+            html += QStringLiteral("<br>") + escaped(text);
         break;
     }
     for (const Audit::Verification::Repair &repair : check.repairs)
         html += QStringLiteral("<br>") + escaped(Report::repairText(repair));
+    for (const Audit::Verification::Late &late : check.late)
+        html += QStringLiteral("<br>") + escaped(Report::lateText(late));
+    for (const QString &text : Report::formTexts(check))
+        html += QStringLiteral("<br>") + escaped(text);
     return html;
 }
 
@@ -631,24 +743,14 @@ QString chainHtml(const Audit::Verification &check)
 // so as plainly.
 QString signaturesHtml(const Audit::Verification &check)
 {
-    const bool hold = check.badSignatures == 0
-        && std::all_of(check.signers.cbegin(), check.signers.cend(),
-                       [](const Audit::Verification::Signers &run) { return run.trusted; });
+    const bool hold = check.signaturesHold();
     QString html = QLatin1String(!check.trustChecked ? "<strong>NOT CHECKED:</strong> "
                                      : hold          ? "verified: "
                                                      : "<span class=\"broken\">FAILED:</span> ");
-    html += escaped(Report::signatureTexts(check).join(QLatin1String("; ")));
-    if (check.trustChecked && !hold) {
-        QStringList trusted;
-        for (const Audit::Verification::Signers &run : check.signers)
-            if (run.trusted)
-                trusted.append(QStringLiteral("%1 by %2")
-                                   .arg(lines(run.first, run.last), QLatin1String(run.signer)));
-        if (!trusted.isEmpty())
-            html += QStringLiteral("<br>signed by a trusted key: ")
-                + escaped(trusted.join(QLatin1String(", ")));
-    }
-    return html;
+    QStringList texts;
+    for (const QString &text : Report::signatureTexts(check))
+        texts.append(escaped(text));
+    return html + texts.join(QLatin1String("<br>"));
 }
 
 // The expected list's coverage, every logger not verified named.
@@ -659,6 +761,9 @@ QString coverageHtml(const QStringList &expected, const QHash<QString, Logger> &
         const auto it = loggers.constFind(QLatin1Char('I') + identifier);
         if (it == loggers.cend())
             missing.append(escaped(identifier) + QStringLiteral(" (no attempt)"));
+        else if (it->attempts == 0)
+            missing.append(escaped(identifier)
+                           + QStringLiteral(" (not proven: its lines fail their checks)"));
         else if (it->outcome != Session::Verified)
             missing.append(
                 QStringLiteral("%1 (%2)").arg(escaped(identifier), Session::name(it->outcome)));
@@ -693,6 +798,8 @@ QString chainVerdict(const Audit::Verification &check)
 {
     switch (check.result) {
     case Audit::Verification::Whole:
+        if (check.lines == 0)
+            return QStringLiteral("it holds no line");
         return check.unchained == 0
             ? QStringLiteral("the chain of its %1 lines is whole").arg(check.lines)
             : QStringLiteral("the chain is whole from line %1 to line %2; lines 1 to %3 were "
@@ -707,7 +814,30 @@ QString chainVerdict(const Audit::Verification &check)
     case Audit::Verification::Broken:
         break;
     }
-    return QStringLiteral("line %1 %2").arg(check.line).arg(check.problem);
+    QList<int> lines;
+    for (const Audit::Verification::Fault &fault : check.faults)
+        if (fault.kind <= Audit::Verification::Fault::Seq
+            && (lines.isEmpty() || lines.last() != fault.line))
+            lines.append(fault.line);
+    return QStringLiteral("the chain of its %1 lines is broken: %2 at fault")
+        .arg(check.lines)
+        .arg(numbersText(lines));
+}
+
+QStringList chainFaultTexts(const Audit::Verification &check, int most)
+{
+    QStringList texts;
+    int count = 0;
+    for (const Audit::Verification::Fault &fault : check.faults) {
+        if (fault.kind > Audit::Verification::Fault::Seq)
+            continue;
+        if (most < 0 || count < most)
+            texts.append(QStringLiteral("line %1 %2").arg(fault.line).arg(fault.problem));
+        ++count;
+    }
+    if (most >= 0 && count > most)
+        texts.append(QStringLiteral("and %1 more lines at fault in the chain").arg(count - most));
+    return texts;
 }
 
 QString repairText(const Audit::Verification::Repair &repair)
@@ -715,58 +845,120 @@ QString repairText(const Audit::Verification::Repair &repair)
     const QJsonObject &by = repair.by;
     const QDateTime time
         = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    return QStringLiteral("line %1 was cut short (%2 bytes); line %3 carries it, appended on %4 "
-                          "UTC by %5 (operator %6) on %7")
+    return QStringLiteral("line %1 was %2 (%3 bytes); line %4 carries it, appended on %5 UTC by "
+                          "%6 (operator %7) on %8; its bytes are unsigned%9")
         .arg(repair.cutLine)
+        .arg(QLatin1String(repair.atEnd ? "cut short" : "garbled"))
         .arg(repair.bytes)
         .arg(repair.repairLine)
         .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
              by.value(QStringLiteral("user")).toString(),
              by.value(QStringLiteral("operator")).toString(),
-             by.value(QStringLiteral("host")).toString());
+             by.value(QStringLiteral("host")).toString(),
+             repair.device.isEmpty()
+                 ? QString()
+                 : QStringLiteral(" and name the device %1").arg(repair.device));
+}
+
+QString lateText(const Audit::Verification::Late &late)
+{
+    const QJsonObject &by = late.by;
+    const QDateTime time
+        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    return QStringLiteral("%1 owed to the record when written, appended late on %2 UTC by %3 "
+                          "(operator %4) on %5 from %6")
+        .arg(lines(late.first, late.last)
+                 + QLatin1String(late.first == late.last ? " was" : " were"),
+             QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+             by.value(QStringLiteral("user")).toString(),
+             by.value(QStringLiteral("operator")).toString(),
+             by.value(QStringLiteral("host")).toString(),
+             by.value(QStringLiteral("file")).toString());
+}
+
+QStringList formTexts(const Audit::Verification &check)
+{
+    QStringList texts;
+    if (!check.blank.isEmpty())
+        texts.append(QStringLiteral("%1 %2 blank, passed over")
+                         .arg(numbersText(check.blank),
+                              QLatin1String(check.blank.size() == 1 ? "is" : "are")));
+    if (check.crlf > 0)
+        texts.append(QStringLiteral("%1 end in CR LF (Windows line ends, from a copy): checked "
+                                    "without the CR")
+                         .arg(check.crlf == 1 ? QStringLiteral("1 line")
+                                              : QStringLiteral("%1 lines").arg(check.crlf)));
+    return texts;
 }
 
 QStringList signatureTexts(const Audit::Verification &check)
 {
-    QStringList texts;
+    using Fault = Audit::Verification::Fault;
     QStringList named;
-    QStringList untrusted;
-    QStringList unsignedRuns;
-    for (const Audit::Verification::Signers &run : check.signers) {
-        const QString where = lines(run.first, run.last);
-        if (run.signer.isEmpty())
-            unsignedRuns.append(where);
-        else if (check.trustChecked && !run.trusted)
-            untrusted.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+    QString unsignedLines;
+    for (const Audit::Verification::Signer &signer : check.signers) {
+        const QString where = runsText(signer.runs, signer.count);
+        if (signer.signer.isEmpty())
+            unsignedLines = where;
         else
-            named.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(run.signer)));
+            named.append(QStringLiteral("%1 by %2").arg(where, QLatin1String(signer.signer)));
     }
+    QStringList carried;
+    for (const Audit::Verification::Repair &repair : check.repairs)
+        carried.append(QStringLiteral("line %1 is unsigned bytes, carried by line %2")
+                           .arg(repair.cutLine)
+                           .arg(repair.repairLine));
     if (!check.trustChecked) {
         QString text = QStringLiteral("no signature was checked against a trusted key (give the "
                                       "station's public key with --trust)");
         if (!named.isEmpty())
             text += QStringLiteral("; signers named: ") + named.join(QLatin1String(", "));
-        if (!unsignedRuns.isEmpty())
-            text += QStringLiteral("; unsigned: ") + unsignedRuns.join(QLatin1String(", "));
+        if (!unsignedLines.isEmpty())
+            text += QStringLiteral("; unsigned: ") + unsignedLines;
         return {text};
     }
-    if (check.badSignatures > 0)
-        texts.append(
-            QStringLiteral("line %1 does not match its signature: it was changed after "
-                           "it was signed%2")
-                .arg(check.badSignature)
-                .arg(
-                    check.badSignatures > 1
-                        ? QStringLiteral(" (%1 lines in all do not match)").arg(check.badSignatures)
-                        : QString()));
-    if (!untrusted.isEmpty())
-        texts.append(QStringLiteral("signed by a key not trusted: ")
-                     + untrusted.join(QLatin1String(", ")));
-    if (!unsignedRuns.isEmpty())
-        texts.append(QStringLiteral("unsigned: ") + unsignedRuns.join(QLatin1String(", ")));
-    if (texts.isEmpty() && !named.isEmpty())
-        texts.append(QStringLiteral("every line is signed by a trusted key: ")
+    if (check.lines == 0)
+        return {QStringLiteral("no line to vouch for: the record holds none")};
+    QStringList texts;
+    QList<int> mismatched;
+    QList<int> unsignedFaults;
+    QMap<QString, QList<int>> untrusted; // by the problem, which names the key
+    for (const Fault &fault : check.faults) {
+        if (fault.kind == Fault::Signature)
+            mismatched.append(fault.line);
+        else if (fault.kind == Fault::Unsigned)
+            unsignedFaults.append(fault.line);
+        else if (fault.kind == Fault::Untrusted)
+            untrusted[fault.problem].append(fault.line);
+    }
+    if (!mismatched.isEmpty())
+        texts.append(mismatched.size() == 1
+                         ? QStringLiteral("line %1 does not match its signature: it was changed "
+                                          "after it was signed")
+                               .arg(mismatched.first())
+                         : QStringLiteral("%1 do not match their signatures: they were changed "
+                                          "after they were signed")
+                               .arg(numbersText(mismatched)));
+    for (auto it = untrusted.cbegin(); it != untrusted.cend(); ++it)
+        texts.append(QStringLiteral("%1 %2").arg(numbersText(it.value()),
+                                                 QString(it.key()).replace(
+                                                     QLatin1String("is signed"),
+                                                     QLatin1String(it->size() == 1 ? "is signed" : "are signed"))));
+    if (!unsignedFaults.isEmpty())
+        texts.append(QStringLiteral("%1 %2 not signed")
+                         .arg(numbersText(unsignedFaults),
+                              QLatin1String(unsignedFaults.size() == 1 ? "is" : "are")));
+    texts += carried;
+    if (!named.isEmpty())
+        texts.append((check.signaturesHold() && check.faults.isEmpty()
+                          ? QLatin1String(check.repairs.isEmpty()
+                                              ? "every line is signed by a trusted key: "
+                                              : "every line that can be read is signed by a "
+                                                "trusted key: ")
+                          : QLatin1String("signed by a trusted key and holding every check: "))
                      + named.join(QLatin1String(", ")));
+    else
+        texts.append(QStringLiteral("no line is signed by a trusted key and holds every check"));
     return texts;
 }
 
@@ -779,8 +971,9 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
         context.since = period.since.toMSecsSinceEpoch();
     if (period.until.isValid())
         context.until = period.until.toMSecsSinceEpoch();
+    context.check = &check;
     for (const Audit::Verification::Repair &repair : check.repairs)
-        context.carriedBy.insert(repair.cutLine, repair.repairLine);
+        context.carried.insert(repair.cutLine, &repair);
     const QVector<Share> shares = readShares(context);
     const Totals totals = sum(shares);
 
@@ -826,9 +1019,20 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
                              zoneText(zone)));
     page << factRow(QStringLiteral("Audit chain"), chainHtml(check));
     page << factRow(QStringLiteral("Signatures"), signaturesHtml(check));
+    const int loggerCount = int(std::count_if(totals.loggers.cbegin(), totals.loggers.cend(),
+                                              [](const Logger &logger) { return logger.attempts > 0; }));
     page << factRow(QStringLiteral("Loggers"),
-                    countsText(totals.finals, totals.loggers.size(), "logger")
+                    countsText(totals.finals, loggerCount, "logger")
                         + QStringLiteral(" (the outcome of each one's last attempt)"));
+    if (!totals.failing.isEmpty())
+        page << factRow(QStringLiteral("Lines that fail"),
+                        QStringLiteral("<span class=\"broken\">%1 %2: %3.</span> "
+                                       "Each is marked FAILS CHECK below; what it says is counted "
+                                       "nowhere on this page.")
+                            .arg(counted(totals.failing.size(), "line"),
+                                 QLatin1String(totals.failing.size() == 1 ? "fails its checks"
+                                                                          : "fail their checks"),
+                                 escaped(numbersText(totals.failing))));
     QString attempts = countsText(totals.attempts, totals.attemptCount, "attempt");
     if (totals.unreadable > 0)
         attempts += QStringLiteral("<br><span class=\"broken\">%1 not readable</span>")
@@ -864,15 +1068,26 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
     const QSet<QString> expected(options.expected.cbegin(), options.expected.cend());
     for (const QString &key : qAsConst(keys)) {
         const Logger &logger = totals.loggers[key];
+        // A logger whose lines all fail their checks is named, its outcome not proven.
+        const bool proven = logger.attempts > 0;
+        const QString failing = logger.failing == 0
+            ? QString()
+            : QStringLiteral("<span class=\"attempt\">and %1 that %2 %3 checks</span>")
+                  .arg(counted(logger.failing, "line"),
+                       QLatin1String(logger.failing == 1 ? "fails" : "fail"),
+                       QLatin1String(logger.failing == 1 ? "its" : "their"));
         page << QStringLiteral(
-                    "<tr class=\"%1\"><td>%2%3</td><td class=\"outcome\"><span class=\"word\">%1"
-                    "</span></td><td class=\"n\">%4</td><td class=\"time\">%5</td><td>%6</td>"
-                    "<td>%7</td></tr>\n")
-                    .arg(Session::name(logger.outcome), loggerName(key),
+                    "<tr class=\"%1\"><td>%2%3</td><td class=\"outcome\"><span class=\"word\">%4"
+                    "</span>%5</td><td class=\"n\">%6</td><td class=\"time\">%7</td><td>%8</td>"
+                    "<td>%9</td></tr>\n")
+                    .arg(proven ? Session::name(logger.outcome) : QLatin1String("failing"),
+                         loggerName(key),
                          !expected.isEmpty() && key.startsWith(QLatin1Char('I'))
                                  && !expected.contains(key.mid(1))
                              ? QStringLiteral("<span class=\"attempt\">not on the list</span>")
-                             : QString())
+                             : QString(),
+                         proven ? Session::name(logger.outcome) : QLatin1String("not proven"),
+                         failing)
                     .arg(logger.attempts)
                     .arg(logger.last != kNoTime ? timeHtml(logger.last) : QStringLiteral("-"),
                          orDash(logger.host), orDash(logger.operatorName));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audit.h"
+#include "auditcheck.h"
 
 #include <QDateTime>
 #include <QIODevice>
@@ -47,10 +47,16 @@ std::optional<QDateTime> parseTime(const QString &text, bool endOfDay);
 bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &check,
            const QString &source, const Options &options, const QDateTime &now);
 
-/// What checking a record found, in the words of "audit verify" and of the page: the chain, a
-/// line cut short and its repair, and the signatures, one sentence each.
+/// What checking a record found, in the words of "audit verify" and of the page: the chain in
+/// one sentence; each line at fault in the chain (at most most of them, all when negative); a
+/// line that cannot be read and the line that carries it; lines appended late; the signatures,
+/// one sentence a kind of finding.
 QString chainVerdict(const Audit::Verification &check);
+QStringList chainFaultTexts(const Audit::Verification &check, int most = -1);
 QString repairText(const Audit::Verification::Repair &repair);
+QString lateText(const Audit::Verification::Late &late);
 QStringList signatureTexts(const Audit::Verification &check);
+/// Blank lines and Windows line ends: no fault, but named.
+QStringList formTexts(const Audit::Verification &check);
 
 } // namespace Report

@@ -89,6 +89,7 @@ Station::Station(const WriteOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_appendTimer(new QTimer(this))
+    , m_mark(options.record.mark)
 {
     m_session.expect(options.expected);
     m_appendTimer->setSingleShot(true);
@@ -345,17 +346,23 @@ void Station::scan()
 
 void Station::stop()
 {
+    stopTaking();
+    endIfDone();
+}
+
+void Station::stopTaking()
+{
     m_stopping = true;
     if (m_scan)
         m_scan->stop();
     // Loggers waiting for the record are not written now.
     for (Plugging *plugging : qAsConst(m_pluggings))
         plugging->queued = false;
-    endIfDone();
 }
 
 void Station::abort()
 {
+    m_aborted = true;
     for (Plugging *plugging : qAsConst(m_pluggings)) {
         delete plugging->retry;
         plugging->retry = nullptr;
@@ -390,10 +397,11 @@ void Station::appendRecords()
         lines.append(attempt.record);
     QString error;
     Audit::Head head;
-    const bool appended
-        = Audit::append(m_options.auditPath, lines, m_options.key.get(), &error, &head);
+    const Audit::Appended appended = m_recordChanged
+        ? Audit::Appended::Changed
+        : Audit::append(m_options.auditPath, lines, m_options.key.get(), &error, &head, &m_mark);
     const QList<Attempt> ended = std::exchange(m_ended, {});
-    if (appended) {
+    if (appended == Audit::Appended::Yes) {
         m_head = head;
         const int restored = m_owed.size();
         for (const auto &line : qAsConst(m_owed))
@@ -414,14 +422,26 @@ void Station::appendRecords()
         }
         return;
     }
-    m_recordError = error;
-    for (const Attempt &attempt : ended) {
+    for (const Attempt &attempt : ended)
         m_owed.append({attempt.logger, attempt.record});
-        emit attemptEnded(attempt);
+    // Changed under the station, the record takes nothing more in this run: a person looks at
+    // it first.
+    const bool changed = appended == Audit::Appended::Changed && !m_recordChanged;
+    if (changed) {
+        m_recordChanged = true;
+        m_recordError = error;
+        emit recordChangedUnder(error);
+    } else if (!m_recordChanged) {
+        m_recordError = error;
     }
-    if (!ended.isEmpty())
+    for (const Attempt &attempt : ended)
+        emit attemptEnded(attempt);
+    if (!ended.isEmpty() && !m_recordChanged)
         emit recordFailing(error, m_owed.size());
-    m_appendTimer->start(kRecordRetryMs);
+    if (changed)
+        stopTaking();
+    else if (!m_recordChanged)
+        m_appendTimer->start(kRecordRetryMs);
 }
 
 void Station::endIfDone()
@@ -429,10 +449,21 @@ void Station::endIfDone()
     if (m_finished || (m_provisioning && !m_stopping) || inProgress() > 0)
         return;
     appendRecords();
-    if (inProgress() > 0)
+    if (m_finished || inProgress() > 0)
         return;
+    // A station waits for its record to take what it owes, until it is aborted; a write ends.
+    if (!m_owed.isEmpty() && m_provisioning && !m_recordChanged && !m_aborted) {
+        if (!m_waiting) {
+            m_waiting = true;
+            emit waitingForRecordStarted(m_owed.size());
+        }
+        return;
+    }
+    m_waiting = false;
     m_finished = true;
     m_appendTimer->stop();
+    if (!m_owed.isEmpty())
+        m_kept = Audit::keepOwed(m_options.auditPath, owed(), m_options.key.get());
     // Told once the last logger's own line has been told.
     if (m_everyExpectedVerified)
         emit everyExpectedVerified();

@@ -25,6 +25,7 @@ struct WriteOptions
     LoggerConfig config;
     bool verify = true;
     QString auditPath;
+    Audit::Usable record; // what checking the record before the run found
     std::shared_ptr<const StationKey> key; // none: the lines are not signed
     QString operatorName; // empty: the account's user
     int retries = 1; // further attempts after a failed one
@@ -59,8 +60,11 @@ struct Attempt
 /// the system gives one, its USB serial number: a failed attempt is made again while the same
 /// logger stays plugged in, and once it is gone, when it comes back on any port. Each attempt
 /// is appended to the audit record before it is told as ended; while the record cannot be
-/// written, the lines owed are kept and no further logger is written. The station knows nothing
-/// of a terminal: its front listens to the signals.
+/// written, the lines owed are kept and no further logger is written, and a station that
+/// provisions waits for the record before it ends. The record must hold what the station found
+/// there and appended: changed under it, moved or replaced, it takes no further line and the
+/// station ends. Lines still owed at the end are kept in a file of their own. The station knows
+/// nothing of a terminal: its front listens to the signals.
 class Station : public QObject
 {
     Q_OBJECT
@@ -74,9 +78,11 @@ public:
     /// Writes every logger plugged in, or only those on the ports named; with an expected list,
     /// stops by itself once each is verified.
     void provision(const QStringList &portNames);
-    /// No new logger is taken, and finished() comes once those in progress are done.
+    /// No new logger is taken, and finished() comes once those in progress are done and their
+    /// lines appended (a station that provisions waits for its record).
     void stop();
-    /// Every conversation ends now, its attempt recorded as it stands; no retry is made.
+    /// Every conversation ends now, its attempt recorded as it stands; no retry is made, and
+    /// lines the record cannot take now are kept in a file.
     void abort();
 
     bool stopping() const { return m_stopping; }
@@ -88,6 +94,12 @@ public:
     /// The audit lines not appended yet, and why the last try failed.
     QList<QJsonObject> owed() const;
     const QString &recordError() const { return m_recordError; }
+    /// The record was changed, moved or replaced under the station.
+    bool recordChanged() const { return m_recordChanged; }
+    /// Waiting for the record to take the lines owed to it, every logger done.
+    bool waitingForRecord() const { return m_waiting; }
+    /// The lines still owed when the station finished, kept in a file (or not).
+    const Audit::Owed &kept() const { return m_kept; }
 
 signals:
     void loggerSeen(const QString &port);
@@ -98,6 +110,11 @@ signals:
     void recordFailing(const QString &error, int count);
     /// The owed lines were appended at last.
     void recordRestored(int count);
+    /// The record was changed under the station: it takes no further line, and the station
+    /// ends once the loggers in progress are done.
+    void recordChangedUnder(const QString &problem);
+    /// Every logger is done, and the station waits for the record to take the lines it owes.
+    void waitingForRecordStarted(int count);
     void everyExpectedVerified();
     void finished();
 
@@ -118,6 +135,8 @@ private:
     /// Closes the plugging's port and lets its conversation go.
     void dropLink(Plugging *plugging);
     void appendRecords();
+    /// No new logger is taken.
+    void stopTaking();
     void endIfDone();
 
     WriteOptions m_options;
@@ -139,5 +158,10 @@ private:
     QList<QPair<QString, QJsonObject>> m_owed; // the logger, its line
     QTimer *m_appendTimer = nullptr;
     QString m_recordError;
+    Audit::Mark m_mark; // the record's end as the station last found or left it
+    bool m_recordChanged = false;
+    bool m_waiting = false;
+    bool m_aborted = false;
     Audit::Head m_head;
+    Audit::Owed m_kept;
 };

@@ -42,6 +42,8 @@ public:
     ~StationKey();
 
     const QByteArray &fingerprint() const { return m_fingerprint; }
+    /// The 32-byte public key.
+    const QByteArray &publicKey() const { return m_public; }
     /// The public key file: what "key show" prints and --trust reads.
     QByteArray publicKeyFile() const;
     /// The line for body, a compact JSON object that names this key as its "signer".
