@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "terminaltext.h"
+
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -242,7 +244,7 @@ QString Session::text(int most) const
             return;
         lines += QStringLiteral("\n  %1%2")
                      .arg((name + QLatin1Char(' ')).leftJustified(12),
-                          loggers.mid(0, most).join(QLatin1String(", ")));
+                          terminalText(loggers.mid(0, most).join(QLatin1String(", "))));
         if (count > most)
             lines += QStringLiteral(" and %1 more").arg(count - most);
     };

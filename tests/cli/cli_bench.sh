@@ -466,6 +466,16 @@ long_list) # a shipment of 100,000: one logger, the summary a screenful, every n
     [[ $(wc -l <"$work/err") -le 12 ]] || fail "the summary is longer than a screen"
     [[ $(json "$work/out" 'len(d["summary"]["neverSeen"])') -eq 99999 ]] || fail "not every name in JSON"
     ;;
+control_characters) # a logger's bytes reach the terminal escaped, never raw
+    cli 0 list
+    has "$work/out" '^ttyACM0 +/dev/ttyACM0 +TL000001 +yes +TL-0009\\rX$'
+    count "$work/out" $'\r' 0
+    cli 0 write "$profile" --log "$audit"
+    has "$work/out" '^ttyACM0 TL-0009\\rX verified$'
+    has "$work/err" '^  verified +TL-0009\\rX$'
+    cat "$work/out" "$work/err" >"$work/both"
+    count "$work/both" $'\r' 0
+    ;;
 *) fail "unknown case" ;;
 esac
 echo "cli_bench $case: ok"
