@@ -634,19 +634,18 @@ Verification verify(const QByteArray &data, const Checks &checks)
 std::optional<Verification> verifyFile(const QString &path, const Checks &checks, QString *error,
                                        QByteArray *data)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
+    // Lines keeps its offsets in an int: a record is read whole up to 1 GB, some millions of
+    // lines.
+    constexpr qint64 kLargestRecord = qint64(1) << 30;
+    std::optional<QByteArray> bytes = Files::readAtMost(
+        path, kLargestRecord, QStringLiteral("the most a record may be"), error);
+    if (!bytes) {
+        *error = QStringLiteral("cannot read %1: %2").arg(native(path), *error);
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
-        return std::nullopt;
-    }
-    const Verification check = verify(bytes, checks);
+    const Verification check = verify(*bytes, checks);
     if (data)
-        *data = std::move(bytes);
+        *data = std::move(*bytes);
     return check;
 }
 

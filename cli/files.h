@@ -3,10 +3,19 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 class QFile;
 
 // What the audit record and the station key need of the file system beyond what Qt offers.
 namespace Files {
+
+/// The bytes of path when it holds at most limit of them. A larger one is refused without being
+/// read whole: a regular file by its size, before any byte is read, and a pipe or a device
+/// (/dev/zero) after limit + 1 bytes. Nothing, with error, when it is larger ("larger than
+/// 64 MB, " and limitText, which says what the limit is for) or cannot be read.
+std::optional<QByteArray> readAtMost(const QString &path, qint64 limit, const QString &limitText,
+                                     QString *error);
 
 /// Creates path, which must not exist yet, with data, readable and writable by this account
 /// only (mode 0600; on Windows a protected ACL that grants the current user alone). False, with

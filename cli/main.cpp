@@ -3,6 +3,7 @@
 
 #include "audit.h"
 #include "commands.h"
+#include "files.h"
 #include "profile.h"
 #include "recordcommands.h"
 
@@ -11,7 +12,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -144,12 +144,13 @@ std::optional<int> replyTimeoutOption(const QCommandLineParser &parser, QString 
 // The identifiers of an --expect file.
 std::optional<ExpectedList> expectedList(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("--expect %1: %2").arg(path, file.errorString());
+    const std::optional<QByteArray> text = Files::readAtMost(
+        path, ExpectedList::kLargestList, QStringLiteral("the most a list may be"), error);
+    if (!text) {
+        *error = QStringLiteral("--expect %1: %2").arg(path, *error);
         return std::nullopt;
     }
-    const std::optional<ExpectedList> expected = ExpectedList::parse(file.readAll(), error);
+    const std::optional<ExpectedList> expected = ExpectedList::parse(*text, error);
     if (!expected)
         *error = QStringLiteral("--expect %1: %2").arg(path, *error);
     return expected;

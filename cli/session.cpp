@@ -16,9 +16,6 @@ const char *const kNames[] = {"verified", "written", "mismatched", "failed", "re
 // A device identifier is cut at this many bytes by the link; a longer line is no identifier.
 constexpr int kLongestIdentifier = 64;
 static_assert(kLongestIdentifier <= 1 << ExpectedList::kLengthBits);
-// An identifier's place in the list's text, in the bits a piece leaves to it: some millions of
-// identifiers.
-constexpr int kLargestList = 1 << (32 - ExpectedList::kLengthBits);
 
 } // namespace
 

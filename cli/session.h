@@ -33,6 +33,9 @@ public:
     /// A piece of the list's text: where an identifier starts, and its length less one in the
     /// low bits.
     static constexpr int kLengthBits = 6;
+    /// The most bytes a list's text may hold: an identifier's place in it, in the bits a piece
+    /// leaves to it (some millions of identifiers).
+    static constexpr int kLargestList = 1 << (32 - kLengthBits);
 
 private:
     static int start(quint32 piece) { return int(piece >> kLengthBits); }

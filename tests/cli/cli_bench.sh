@@ -27,6 +27,17 @@ cli() {
     "$program" "$@" >"$work/out" 2>"$work/err" || status=$?
     [[ $status -eq $want ]] || fail "tempyra-cli $* exited $status, not $want: $(cat "$work/err")"
 }
+# small STATUS ARGS...: as cli, and the program never took 1 GB of memory.
+small() {
+    local want=$1 ended
+    shift
+    ended=$(python3 -c 'import resource, subprocess, sys
+status = subprocess.call(sys.argv[3:], stdout=open(sys.argv[1], "w"), stderr=open(sys.argv[2], "w"))
+print(status, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss >> 10)' \
+        "$work/out" "$work/err" "$program" "$@")
+    [[ $ended == "$want "* && ${ended#* } -lt 1024 ]] \
+        || fail "tempyra-cli $* ended with status and MB $ended: $(cat "$work/err")"
+}
 # has FILE PATTERN...: each extended regular expression matches a line of FILE.
 has() {
     local file=$1 pattern
@@ -133,6 +144,11 @@ refused) # profile errors end the program before a port is opened
     echo '{"alarm.lower": 99}' >"$work/dotted.json"
     cli 2 write "$work/dotted.json" --log "$audit"
     has "$work/err" '^tempyra-cli: alarm.lower: 99 is not allowed'
+    # An endless profile or list is refused a byte past its limit, not read whole.
+    small 2 write /dev/zero --log "$audit"
+    has "$work/err" '^tempyra-cli: /dev/zero: larger than 1 MB, the most a profile may be$'
+    small 2 write "$profile" --expect /dev/zero --log "$audit"
+    has "$work/err" '^tempyra-cli: --expect /dev/zero: larger than 64 MB, the most a list may be$'
     export XDG_DATA_HOME=$work/data # where the default record's folder exists
     mkdir -p "$XDG_DATA_HOME/tempyra-cli"
     cli 2 write "$profile" --log ""
