@@ -113,32 +113,25 @@ QString verbDescription(const QString &verb)
                           "signed it, with the record's head on every page.");
 }
 
-// A whole number option within [0, most].
+// A whole number option within [least, most].
 std::optional<int> number(const QCommandLineParser &parser, const QString &name, int fallback,
-                          int most, QString *error)
+                          int least, int most, QString *error)
 {
     if (!parser.isSet(name))
         return fallback;
     bool ok = false;
     const int value = parser.value(name).toInt(&ok);
-    if (ok && value >= 0 && value <= most)
+    if (ok && value >= least && value <= most)
         return value;
-    *error = QStringLiteral("--%1: a whole number from 0 to %2").arg(name).arg(most);
+    *error = QStringLiteral("--%1: a whole number from %2 to %3").arg(name).arg(least).arg(most);
     return std::nullopt;
 }
 
 // --reply-timeout: the window's bound or longer.
 std::optional<int> replyTimeoutOption(const QCommandLineParser &parser, QString *error)
 {
-    const std::optional<int> ms
-        = number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
-                 kLongestReplyTimeoutMs, error);
-    if (ms && *ms < LoggerProtocol::kReplyTimeoutMs) {
-        *error = QStringLiteral("--reply-timeout: a logger is given at least the window's %1 ms")
-                     .arg(LoggerProtocol::kReplyTimeoutMs);
-        return std::nullopt;
-    }
-    return ms;
+    return number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
+                  LoggerProtocol::kReplyTimeoutMs, kLongestReplyTimeoutMs, error);
 }
 
 // The identifiers of an --expect file.
@@ -203,9 +196,9 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
     const std::optional<LoggerConfig> config
         = loaded ? Profile::toConfig(*loaded, error, held) : std::nullopt;
     const std::optional<int> retries
-        = number(parser, QStringLiteral("retries"), 1, kMostRetries, error);
+        = number(parser, QStringLiteral("retries"), 1, 0, kMostRetries, error);
     const std::optional<int> settle
-        = number(parser, QStringLiteral("settle"), 0, kLongestSettleMs, error);
+        = number(parser, QStringLiteral("settle"), 0, 0, kLongestSettleMs, error);
     const std::optional<int> replyTimeout = replyTimeoutOption(parser, error);
     if (!config || !retries || !settle || !replyTimeout)
         return std::nullopt;

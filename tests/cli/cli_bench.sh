@@ -144,6 +144,8 @@ refused) # profile errors end the program before a port is opened
     echo '{"alarm.lower": 99}' >"$work/dotted.json"
     cli 2 write "$work/dotted.json" --log "$audit"
     has "$work/err" '^tempyra-cli: alarm.lower: 99 is not allowed'
+    cli 2 write "$profile" --reply-timeout 249 --log "$audit"
+    has "$work/err" '^tempyra-cli: --reply-timeout: a whole number from 250 to 10000$'
     # An endless profile or list is refused a byte past its limit, not read whole.
     small 2 write /dev/zero --log "$audit"
     has "$work/err" '^tempyra-cli: /dev/zero: larger than 1 MB, the most a profile may be$'
