@@ -276,10 +276,8 @@ QJsonObject Session::json() const
                        QJsonArray::fromStringList(loggers(Outcome(outcome))));
     if (expecting())
         summary.insert(QStringLiteral("neverSeen"), QJsonArray::fromStringList(neverSeen()));
-    if (!m_unrecorded.isEmpty()) {
-        QStringList list(m_unrecorded.cbegin(), m_unrecorded.cend());
-        list.sort();
-        summary.insert(QStringLiteral("notRecorded"), QJsonArray::fromStringList(list));
-    }
+    QStringList unrecorded(m_unrecorded.cbegin(), m_unrecorded.cend());
+    unrecorded.sort();
+    summary.insert(QStringLiteral("notRecorded"), QJsonArray::fromStringList(unrecorded));
     return summary;
 }

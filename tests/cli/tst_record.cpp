@@ -334,13 +334,13 @@ void RecordTest::summary_data()
 
     QTest::newRow("the last outcome of a logger counts")
         << QStringList() << QStringList {"B mismatch", "A not written", "B verified"}
-        << QByteArray(R"({"failed":["A"],"mismatched":[],"refused":[],"verified":["B"],)"
-                      R"("written":[]})")
+        << QByteArray(R"({"failed":["A"],"mismatched":[],"notRecorded":[],"refused":[],)"
+                      R"("verified":["B"],"written":[]})")
         << QStringList();
     QTest::newRow("a list: refused, missing and never seen")
         << QStringList {"A", "B", "C"} << QStringList {"A verified", "X refused", "B unverified"}
-        << QByteArray(R"({"failed":["B"],"mismatched":[],"neverSeen":["C"],"refused":["X"],)"
-                      R"("verified":["A"],"written":[]})")
+        << QByteArray(R"({"failed":["B"],"mismatched":[],"neverSeen":["C"],"notRecorded":[],)"
+                      R"("refused":["X"],"verified":["A"],"written":[]})")
         << QStringList {"B", "C"};
 }
 
