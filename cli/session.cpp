@@ -235,15 +235,15 @@ QStringList Session::loggers(Outcome outcome) const
 QString Session::text(int most) const
 {
     QStringList counts;
-    QString lines;
-    const auto line = [&lines, most](const QString &name, const QStringList &loggers, int count) {
+    // A label and the loggers it names, a line each under the counts.
+    QList<QPair<QString, QString>> lines;
+    const auto line = [&lines, most](const QString &label, const QStringList &loggers, int count) {
         if (loggers.isEmpty())
             return;
-        lines += QStringLiteral("\n  %1%2")
-                     .arg((name + QLatin1Char(' ')).leftJustified(12),
-                          terminalText(loggers.mid(0, most).join(QLatin1String(", "))));
+        QString named = terminalText(loggers.mid(0, most).join(QLatin1String(", ")));
         if (count > most)
-            lines += QStringLiteral(" and %1 more").arg(count - most);
+            named += QStringLiteral(" and %1 more").arg(count - most);
+        lines.append({label, named});
     };
     for (int outcome = Verified; outcome <= Refused; ++outcome) {
         const QStringList list = loggers(Outcome(outcome));
@@ -265,7 +265,14 @@ QString Session::text(int most) const
         counts.append(QStringLiteral("%1 not recorded").arg(list.size()));
         line(QStringLiteral("not recorded"), list, list.size());
     }
-    return counts.join(QLatin1String(", ")) + lines;
+    int width = 0;
+    for (const auto &labelled : qAsConst(lines))
+        width = qMax(width, labelled.first.size());
+    QString text = counts.join(QLatin1String(", "));
+    for (const auto &labelled : qAsConst(lines))
+        text += QStringLiteral("\n  %1  %2")
+                    .arg(labelled.first.leftJustified(width), labelled.second);
+    return text;
 }
 
 QJsonObject Session::json() const

@@ -328,20 +328,33 @@ void RecordTest::expectedList()
 void RecordTest::summary_data()
 {
     QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QStringList>("outcomes"); // "logger outcome", in their order
+    // "logger outcome", in their order, split at the last space; a logger named by its port
+    // never identified itself.
+    QTest::addColumn<QStringList>("outcomes");
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QString>("text");
 
     QTest::newRow("the last outcome of a logger counts")
-        << QStringList() << QStringList {"B mismatch", "A not written", "B verified"}
+        << QStringList() << QStringList {"B mismatch", "A unverified", "B verified"}
         << QByteArray(R"({"failed":["A"],"mismatched":[],"notRecorded":[],"refused":[],)"
                       R"("verified":["B"],"written":[]})")
-        << QStringList();
+        << QStringList()
+        << "1 verified, 0 mismatched, 1 failed, 0 refused\n  verified  B\n  failed    A";
     QTest::newRow("a list: refused, missing and never seen")
         << QStringList {"A", "B", "C"} << QStringList {"A verified", "X refused", "B unverified"}
         << QByteArray(R"({"failed":["B"],"mismatched":[],"neverSeen":["C"],"notRecorded":[],)"
                       R"("refused":["X"],"verified":["A"],"written":[]})")
-        << QStringList {"B", "C"};
+        << QStringList {"B", "C"}
+        << "1 verified, 0 mismatched, 1 failed, 1 refused, 1 never seen\n"
+           "  verified    A\n  failed      B\n  refused     X\n  never seen  C";
+    QTest::newRow("a logger not identified")
+        << QStringList {"TL-3"} << QStringList {"ttyACM4 unverified"}
+        << QByteArray(R"({"failed":["ttyACM4"],"mismatched":[],"neverSeen":["TL-3"],)"
+                      R"("notRecorded":[],"refused":[],"verified":[],"written":[]})")
+        << QStringList {"TL-3"}
+        << "0 verified, 0 mismatched, 1 failed, 0 refused, 1 not identified\n"
+           "  failed          ttyACM4\n  not identified  TL-3";
 }
 
 void RecordTest::summary()
@@ -350,16 +363,20 @@ void RecordTest::summary()
     QFETCH(QStringList, outcomes);
     QFETCH(QByteArray, json);
     QFETCH(QStringList, missing);
+    QFETCH(QString, text);
 
     Session session;
     QString error;
     if (!expected.isEmpty())
         session.expect(*ExpectedList::parse(expected.join(QLatin1Char('\n')).toUtf8(), &error));
-    for (const QString &outcome : outcomes)
-        session.add(outcome.section(QLatin1Char(' '), 0, 0),
-                    Session::outcome(outcome.section(QLatin1Char(' '), 1)));
+    for (const QString &outcome : outcomes) {
+        const QString logger = outcome.section(QLatin1Char(' '), 0, -2);
+        session.add(logger, Session::outcome(outcome.section(QLatin1Char(' '), -1)),
+                    !logger.startsWith(QLatin1String("tty")));
+    }
     QCOMPARE(QJsonDocument(session.json()).toJson(QJsonDocument::Compact), json);
     QCOMPARE(session.missing(), missing);
+    QCOMPARE(session.text(12), text);
 }
 
 namespace {
