@@ -1,6 +1,7 @@
 #include "audit.h"
 #include "report.h"
 #include "session.h"
+#include "terminaltext.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -26,6 +27,8 @@ private slots:
     void expectedList();
     void summary_data();
     void summary();
+    void terminalText_data();
+    void terminalText();
     void report_data();
     void report();
     void lineForms_data();
@@ -377,6 +380,30 @@ void RecordTest::summary()
     QCOMPARE(QJsonDocument(session.json()).toJson(QJsonDocument::Compact), json);
     QCOMPARE(session.missing(), missing);
     QCOMPARE(session.text(12), text);
+}
+
+void RecordTest::terminalText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("a carriage return, an escape sequence, a tab") << "TL-1\r\x1b[2K\t"
+                                                                  << R"(TL-1\r\x1b[2K\t)";
+    QTest::newRow("C1 control, line and paragraph separators") << "A\u0085B\u2028C\u2029"
+                                                               << R"(A\u0085B\u2028C\u2029)";
+    QTest::newRow("characters that reorder or hide text")
+        << "\u202eTL\u200b\u200f\u2066\u2069\U000E0041"
+        << R"(\u202eTL\u200b\u200f\u2066\u2069\U000e0041)";
+    QTest::newRow("letters of any script, a backslash, a Windows location")
+        << R"(Ölçer-7 \\.\COM5)"
+        << R"(Ölçer-7 \\.\COM5)";
+}
+
+void RecordTest::terminalText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(::terminalText(text), shown);
 }
 
 namespace {
