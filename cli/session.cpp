@@ -151,6 +151,26 @@ void ExpectedList::insert(int start, int length)
     free = {h, m_pieces.size()};
 }
 
+int ExpectedList::nearMiss(const QString &identifier) const
+{
+    const QString trimmed = identifier.trimmed();
+    for (int i = 0; i < size(); ++i) {
+        const QString listed = at(i);
+        if (listed.compare(trimmed, Qt::CaseInsensitive) == 0 && listed != identifier)
+            return i;
+    }
+    return -1;
+}
+
+QString ExpectedList::difference(const QString &identifier, const QString &listed)
+{
+    const QString trimmed = identifier.trimmed();
+    if (trimmed == identifier)
+        return QStringLiteral("case");
+    return trimmed == listed ? QStringLiteral("surrounding spaces")
+                             : QStringLiteral("case and surrounding spaces");
+}
+
 QStringList ExpectedList::toStringList() const
 {
     QStringList list;
@@ -173,8 +193,12 @@ void Session::add(const QString &logger, Outcome outcome, bool identified)
     if (!identified)
         m_unidentified.insert(logger);
     const int place = expecting() ? m_expected.indexOf(logger) : -1;
-    if (place < 0)
+    if (place < 0) {
+        const int nearly = outcome == Refused ? m_expected.nearMiss(logger) : -1;
+        if (nearly >= 0)
+            m_nearMisses.insert(nearly, logger);
         return;
+    }
     char &seen = m_seen[place];
     m_expectedSeen += seen == Unseen;
     m_expectedVerified += int(outcome == Verified) - int(seen == SeenVerified);
@@ -196,23 +220,32 @@ void Session::setRecorded(const QString &logger, bool recorded)
         m_unrecorded.insert(logger);
 }
 
-QStringList Session::expected(Seen below, int most) const
+QVector<int> Session::expected(Seen below, int most) const
+{
+    QVector<int> places;
+    for (int i = 0; i < m_seen.size() && (most < 0 || places.size() < most); ++i)
+        if (m_seen[i] < below)
+            places.append(i);
+    return places;
+}
+
+QStringList Session::names(const QVector<int> &places) const
 {
     QStringList list;
-    for (int i = 0; i < m_seen.size() && (most < 0 || list.size() < most); ++i)
-        if (m_seen[i] < below)
-            list.append(m_expected.at(i));
+    list.reserve(places.size());
+    for (const int place : places)
+        list.append(m_expected.at(place));
     return list;
 }
 
 QStringList Session::missing(int most) const
 {
-    return expected(SeenVerified, most);
+    return names(expected(SeenVerified, most));
 }
 
 QStringList Session::neverSeen(int most) const
 {
-    return expected(SeenNotVerified, most);
+    return names(expected(SeenNotVerified, most));
 }
 
 bool Session::anyUndone() const
@@ -257,7 +290,16 @@ QString Session::text(int most) const
         const QString label = m_unidentified.isEmpty() ? QStringLiteral("never seen")
                                                        : QStringLiteral("not identified");
         counts.append(QStringLiteral("%1 %2").arg(neverSeenCount()).arg(label));
-        line(label, neverSeen(most), neverSeenCount());
+        QStringList unseen;
+        for (const int place : expected(SeenNotVerified, most)) {
+            const QString listed = m_expected.at(place);
+            const QString nearly = m_nearMisses.value(place);
+            unseen.append(nearly.isEmpty()
+                              ? listed
+                              : QStringLiteral("%1 (%2 was refused: it differs only in %3)")
+                                    .arg(listed, nearly, ExpectedList::difference(nearly, listed)));
+        }
+        line(label, unseen, neverSeenCount());
     }
     if (!m_unrecorded.isEmpty()) {
         QStringList list(m_unrecorded.cbegin(), m_unrecorded.cend());

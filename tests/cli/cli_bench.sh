@@ -197,16 +197,19 @@ station) # a shipment list: the stray is refused, the station ends by itself; th
         '^tempyra-cli: summary: 2 verified, 0 mismatched, 0 failed, 1 refused, 0 never seen$'
     count "$(sim 1)" '^cmd 1 ' 0
     has "$audit" '"device":"TL-0002".*"operator":"Ana Lima","outcome":"refused"'
-    printf 'TL-0001\nTL-0009\n' >"$work/list"
+    # A near miss is refused, and named.
+    printf 'TL-0001\ntl-0002\n' >"$work/list"
     cli 1 write "$profile" --all --expect "$work/list" --log "$audit" --json
-    [[ $(json "$work/out" 'd["summary"]') == "{'failed': [], 'mismatched': [], 'neverSeen': ['TL-0009'], 'notRecorded': [], 'refused': ['TL-0002', 'TL-0003'], 'verified': ['TL-0001'], 'written': []}" ]] \
+    [[ $(json "$work/out" 'd["summary"]') == "{'failed': [], 'mismatched': [], 'neverSeen': ['tl-0002'], 'notRecorded': [], 'refused': ['TL-0002', 'TL-0003'], 'verified': ['TL-0001'], 'written': []}" ]] \
         || fail "summary: $(cat "$work/out")"
+    has "$work/err" '^ttyACM1 TL-0002 refused: not on the expected list \(it lists tl-0002, which differs only in case\)$' \
+        '^  never seen  tl-0002 \(TL-0002 was refused: it differs only in case\)$'
     # Ctrl-C before the list is done names what is missing.
     "$program" provision "$profile" --expect "$work/list" --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$work/out" 'TL-0001 verified' 1
     ended "$pid" 1
-    has "$work/err" '^tempyra-cli: not verified: TL-0009$'
+    has "$work/err" '^tempyra-cli: not verified: tl-0002$'
     record_whole "$audit"
     ;;
 retry) # a logger that fails once is verified on its retry; one that stores its settings late

@@ -351,13 +351,16 @@ void RecordTest::summary_data()
         << QStringList {"B", "C"}
         << "1 verified, 0 mismatched, 1 failed, 1 refused, 1 never seen\n"
            "  verified    A\n  failed      B\n  refused     X\n  never seen  C";
-    QTest::newRow("a logger not identified")
-        << QStringList {"TL-3"} << QStringList {"ttyACM4 unverified"}
-        << QByteArray(R"({"failed":["ttyACM4"],"mismatched":[],"neverSeen":["TL-3"],)"
-                      R"("notRecorded":[],"refused":[],"verified":[],"written":[]})")
-        << QStringList {"TL-3"}
-        << "0 verified, 0 mismatched, 1 failed, 0 refused, 1 not identified\n"
-           "  failed          ttyACM4\n  not identified  TL-3";
+    QTest::newRow("near misses of listed loggers; one not identified")
+        << QStringList {"tl-2", "TL-3", "TL-4"}
+        << QStringList {"TL-2 refused", "TL-3  refused", "ttyACM4 unverified"}
+        << QByteArray(R"({"failed":["ttyACM4"],"mismatched":[],"neverSeen":["tl-2","TL-3","TL-4"],)"
+                      R"("notRecorded":[],"refused":["TL-2","TL-3 "],"verified":[],"written":[]})")
+        << QStringList {"tl-2", "TL-3", "TL-4"}
+        << "0 verified, 0 mismatched, 1 failed, 2 refused, 3 not identified\n"
+           "  failed          ttyACM4\n  refused         TL-2, TL-3 \n"
+           "  not identified  tl-2 (TL-2 was refused: it differs only in case), TL-3 (TL-3  was "
+           "refused: it differs only in surrounding spaces), TL-4";
 }
 
 void RecordTest::summary()
