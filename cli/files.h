@@ -28,6 +28,9 @@ bool isOwnerOnly(const QString &path);
 /// Flushes what was written to file through to the disk.
 bool syncToDisk(QFile &file);
 
+/// True when standard output goes to a terminal, not to a file or a pipe.
+bool standardOutputIsTerminal();
+
 /// Who holds the lock on path, from the system's own lock table where it keeps one (a process
 /// of this computer that locked it without writing its name into it): "process 1234
 /// (flock)". Empty when the system does not tell.

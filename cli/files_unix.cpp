@@ -55,6 +55,11 @@ bool Files::syncToDisk(QFile &file)
     return ::fsync(file.handle()) == 0;
 }
 
+bool Files::standardOutputIsTerminal()
+{
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 QString Files::lockHolder(const QString &path)
 {
     struct stat info

@@ -6,6 +6,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -93,6 +95,11 @@ bool Files::isOwnerOnly(const QString &)
 bool Files::syncToDisk(QFile &file)
 {
     return ::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(file.handle())));
+}
+
+bool Files::standardOutputIsTerminal()
+{
+    return ::_isatty(::_fileno(stdout)) != 0;
 }
 
 QString Files::lockHolder(const QString &)

@@ -370,6 +370,7 @@ signed) # a station key; the attacker's rewrites caught by the signatures and by
     key=$work/station.key
     cli 0 key new --key "$key"
     has "$work/out" '^# tempyra-cli station key [0-9a-f]{16}, made by ' '^ed25519 [A-Za-z0-9+/]{43}=$'
+    has "$work/err" 'Its public key went to standard output, a file or a pipe: give that to whoever'
     "$program" key show --key "$key" >"$work/station.pub"
     diff -q "$work/out" "$work/station.pub" >/dev/null || fail "key show differs from key new"
     "$program" key new --key "$work/other.key" >"$work/other.pub" 2>/dev/null
