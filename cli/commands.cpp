@@ -305,10 +305,10 @@ void Commands::attemptEnded(const Attempt &attempt)
     }
 }
 
-void Commands::stop()
+void Commands::stop(TerminationRequest request)
 {
     if (++m_stops > 1) {
-        // The second Ctrl-C: every conversation ends now, its port closed, and its attempt is
+        // The second request: every conversation ends now, its port closed, and its attempt is
         // recorded as it stands; a retry waiting for its turn is not made.
         if (m_station)
             m_station->abort();
@@ -324,7 +324,9 @@ void Commands::stop()
     if (busy > 0)
         standardError() << "tempyra-cli: ending once the " << counted(busy, "logger")
                         << (busy == 1 ? " in progress is done" : " in progress are done")
-                        << "; Ctrl-C again ends at once" << Qt::endl;
+                        << (request == TerminationRequest::CtrlC ? "; Ctrl-C again ends at once"
+                                                                 : "; asked again, it ends at once")
+                        << Qt::endl;
 }
 
 void Commands::stationFinished()

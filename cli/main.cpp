@@ -449,7 +449,8 @@ int main(int argc, char *argv[])
         options = *checked;
     }
     Commands commands(json, *replyTimeout);
-    watchTerminationSignals(&commands, [&commands] { commands.stop(); });
+    watchTerminationSignals(&commands,
+                            [&commands](TerminationRequest request) { commands.stop(request); });
     QTimer::singleShot(0, &commands, [&] {
         if (verb == kList)
             commands.list();

@@ -221,7 +221,7 @@ retry) # a logger that fails once is verified on its retry; one that stores its 
     cli 1 write "$profile" --port ttyACM1 --log "$audit" --retries 0
     cli 0 write "$profile" --port ttyACM1 --log "$audit" --retries 0 --settle 500
     ;;
-shared) # two stations append to one record; a second Ctrl-C; a lock left by another computer
+shared) # two stations append to one record; TERM then Ctrl-C; a lock left by another computer
     "$program" provision "$profile" --port ttyACM0 --log "$audit" >"$work/out0" 2>&1 &
     first=$!
     "$program" provision "$profile" --port ttyACM1 --log "$audit" >"$work/out1" 2>&1 &
@@ -239,8 +239,9 @@ shared) # two stations append to one record; a second Ctrl-C; a lock left by ano
     "$program" provision "$profile" --port ttyACM0 --settle 5000 --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$(sim 0)" '^cmd 1 ' 4
-    kill -INT "$pid" && sleep 0.2
-    ended "$pid" 1 # the second Ctrl-C
+    kill -TERM "$pid" && sleep 0.2
+    ended "$pid" 1 # a Ctrl-C after the TERM
+    has "$work/err" '^tempyra-cli: ending once the 1 logger in progress is done; asked again, it ends at once$'
     has "$audit" '"outcome":"unverified".*"reason":"interrupted"'
     record_whole "$audit"
     # A station on another computer keeps the lock (one left behind goes stale): the write is
