@@ -13,27 +13,27 @@ QPointer<QObject> &watchContext()
     return context;
 }
 
-std::function<void()> &watchRequest()
+std::function<void(TerminationRequest)> &watchRequest()
 {
-    static std::function<void()> request;
+    static std::function<void(TerminationRequest)> request;
     return request;
 }
 
 } // namespace
 
-void TerminationSignals::deliver()
+void TerminationSignals::deliver(TerminationRequest request)
 {
     if (QObject *context = watchContext())
         QMetaObject::invokeMethod(
             context,
-            [] {
+            [request] {
                 if (watchRequest())
-                    watchRequest()();
+                    watchRequest()(request);
             },
             Qt::QueuedConnection);
 }
 
-void watchTerminationSignals(QObject *context, std::function<void()> onRequest)
+void watchTerminationSignals(QObject *context, std::function<void(TerminationRequest)> onRequest)
 {
     watchContext() = context;
     watchRequest() = std::move(onRequest);

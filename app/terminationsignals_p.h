@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/terminationsignals.h"
+
 class QObject;
 
 // Between the shared part of the termination watch and its one per-platform file.
@@ -11,6 +13,6 @@ void startWatching(QObject *context);
 
 /// Hands a request over to the watch's context, from any thread (a signal pipe's reader, a
 /// console control handler's own thread).
-void deliver();
+void deliver(TerminationRequest request);
 
 } // namespace TerminationSignals

@@ -11,12 +11,13 @@
 
 namespace {
 
-// A signal handler may only write to a descriptor; the event loop reads the other end.
+// A signal handler may only write to a descriptor, here the signal's number; the event loop
+// reads the other end.
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int number)
 {
-    const char byte = 0;
+    const char byte = char(number);
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
@@ -40,8 +41,12 @@ void TerminationSignals::startWatching(QObject *context)
     delete notifier;
     notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
-        char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) { }
-        deliver();
+        // Signals that came together are one request, of the first one's kind.
+        char first = 0;
+        if (::read(signalPipe[0], &first, 1) != 1)
+            return;
+        char rest[16];
+        while (::read(signalPipe[0], rest, sizeof rest) > 0) { }
+        deliver(first == SIGINT ? TerminationRequest::CtrlC : TerminationRequest::Other);
     });
 }

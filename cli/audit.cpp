@@ -34,7 +34,8 @@ constexpr int kStaleLockMs = 10000;
 constexpr int kLockWaitMs = 12000;
 // The end of the file read at first to find its last lines; doubled while they are not in it.
 constexpr qint64 kTailBytes = 4096;
-// A record is read whole to be checked, and its lines are found by int offsets.
+// A record is read whole to be checked, and Lines keeps its offsets in an int: up to 1 GB, some
+// millions of lines.
 constexpr qint64 kLargestRecord = qint64(1) << 30;
 
 constexpr QLatin1String kPrev("prev");
@@ -240,9 +241,9 @@ std::optional<QByteArray> readWhole(QFile &file, qint64 limit, QString *error)
 {
     const QString path = native(file.fileName());
     if (!file.isSequential() && file.size() > limit) {
-        *error = QStringLiteral("%1 is larger than %2 MB, more than a record may be")
+        *error = QStringLiteral("cannot read %1: larger than %2 GB, the most a record may be")
                      .arg(path)
-                     .arg(limit >> 20);
+                     .arg(limit >> 30);
         return std::nullopt;
     }
     if (!file.isSequential() && !file.seek(0)) {
@@ -255,9 +256,9 @@ std::optional<QByteArray> readWhole(QFile &file, qint64 limit, QString *error)
         return std::nullopt;
     }
     if (bytes.size() > limit) {
-        *error = QStringLiteral("%1 is larger than %2 MB, more than a record may be")
+        *error = QStringLiteral("cannot read %1: larger than %2 GB, the most a record may be")
                      .arg(path)
-                     .arg(limit >> 20);
+                     .arg(limit >> 30);
         return std::nullopt;
     }
     return bytes;
@@ -840,12 +841,13 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
 
 std::optional<QByteArray> readRecord(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(native(path), file.errorString());
+    std::optional<QByteArray> bytes = Files::readAtMost(
+        path, kLargestRecord, QStringLiteral("the most a record may be"), error);
+    if (!bytes) {
+        *error = QStringLiteral("cannot read %1: %2").arg(native(path), *error);
         return std::nullopt;
     }
-    return readWhole(file, kLargestRecord, error);
+    return bytes;
 }
 
 QString deviceInFragment(const QByteArray &bytes)

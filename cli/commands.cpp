@@ -3,6 +3,7 @@
 #include "audit.h"
 #include "profile.h"
 #include "recordcommands.h"
+#include "terminaltext.h"
 
 #include "device/configreply.h"
 #include "device/loggerlink.h"
@@ -145,7 +146,8 @@ void Commands::list()
         result[QStringLiteral("serialNumber")] = link.serialNumber();
         result[QStringLiteral("answered")] = link.identified();
         if (!link.failure().isEmpty())
-            standardError() << link.portName() << ": " << link.failure() << Qt::endl;
+            standardError() << terminalText(link.portName() + QStringLiteral(": ") + link.failure())
+                            << Qt::endl;
         m_results.append(result);
     };
     m_printText = [this] {
@@ -157,11 +159,11 @@ void Commands::list()
         for (const QJsonObject &result : qAsConst(m_results)) {
             const QString id = result.value(QStringLiteral("device")).toString();
             rows.append(
-                {result.value(QStringLiteral("port")).toString(),
-                 result.value(QStringLiteral("location")).toString(),
-                 result.value(QStringLiteral("serialNumber")).toString(),
+                {terminalText(result.value(QStringLiteral("port")).toString()),
+                 terminalText(result.value(QStringLiteral("location")).toString()),
+                 terminalText(result.value(QStringLiteral("serialNumber")).toString()),
                  QLatin1String(result.value(QStringLiteral("answered")).toBool() ? "yes" : "no"),
-                 id.isEmpty() ? QStringLiteral("-") : id});
+                 id.isEmpty() ? QStringLiteral("-") : terminalText(id)});
         }
         printTable(rows);
     };
@@ -193,24 +195,26 @@ void Commands::read(const PortChoice &choice)
         m_results.append(result);
     };
     m_printText = [this] {
+        const auto print
+            = [](const QString &line) { standardOutput() << terminalText(line) << Qt::endl; };
         for (const QJsonObject &result : qAsConst(m_results)) {
             const QString id = result.value(QStringLiteral("device")).toString();
-            standardOutput() << result.value(QStringLiteral("port")).toString() << ' '
-                             << (id.isEmpty() ? QStringLiteral("-") : id) << Qt::endl;
+            print(result.value(QStringLiteral("port")).toString() + QLatin1Char(' ')
+                  + (id.isEmpty() ? QStringLiteral("-") : id));
             if (result.contains(QStringLiteral("error"))) {
-                standardOutput() << "  not read: "
-                                 << result.value(QStringLiteral("error")).toString() << Qt::endl;
+                print(QStringLiteral("  not read: ")
+                      + result.value(QStringLiteral("error")).toString());
                 continue;
             }
             const QJsonObject profile = result.value(QStringLiteral("configuration")).toObject();
             for (const QString &key : Profile::keys())
-                standardOutput() << "  " << key.leftJustified(14)
-                                 << Profile::shortText(Profile::value(profile, key)) << Qt::endl;
+                print(QStringLiteral("  ") + key.leftJustified(14)
+                      + Profile::shortText(Profile::value(profile, key)));
             const QJsonValue offset = result.value(QStringLiteral("clockOffset"));
-            standardOutput() << "  " << QStringLiteral("clock").leftJustified(14)
-                             << result.value(QStringLiteral("clock")).toString() << ", "
-                             << (offset.isNull() ? QStringLiteral("?") : Profile::shortText(offset))
-                             << " s from the current time of its zone" << Qt::endl;
+            print(QStringLiteral("  %1%2, %3 s from the current time of its zone")
+                      .arg(QStringLiteral("clock").leftJustified(14),
+                           result.value(QStringLiteral("clock")).toString(),
+                           offset.isNull() ? QStringLiteral("?") : Profile::shortText(offset)));
         }
     };
     for (const Target &target : chooseLoggers(choice))
@@ -320,8 +324,9 @@ void Commands::attemptEnded(const Attempt &attempt)
     // With --json the lines for people go to standard error, beside the progress.
     (m_json ? standardError() : standardOutput())
         << (m_provisioning ? timeText(QDateTime::currentDateTime()) + QLatin1Char(' ') : QString())
-        << attempt.port << ' ' << (id.isEmpty() ? QStringLiteral("-") : id) << ' '
-        << outcomeText(attempt) << again << Qt::endl;
+        << terminalText(attempt.port + QLatin1Char(' ') + (id.isEmpty() ? QStringLiteral("-") : id)
+                        + QLatin1Char(' ') + outcomeText(attempt))
+        << again << Qt::endl;
     if (m_json) {
         QJsonObject result = attempt.record;
         result.insert(QStringLiteral("recorded"), attempt.recorded);
@@ -329,11 +334,11 @@ void Commands::attemptEnded(const Attempt &attempt)
     }
 }
 
-void Commands::stop()
+void Commands::stop(TerminationRequest request)
 {
-    // Waiting for the record is ended by the first Ctrl-C: the lines owed go to a file.
+    // Waiting for the record is ended by the first request: the lines owed go to a file.
     if (++m_stops > 1 || (m_station && m_station->waitingForRecord())) {
-        // The second Ctrl-C: every conversation ends now, its port closed, and its attempt is
+        // The second request: every conversation ends now, its port closed, and its attempt is
         // recorded as it stands; a retry waiting for its turn is not made.
         if (m_station)
             m_station->abort();
@@ -349,7 +354,9 @@ void Commands::stop()
     if (busy > 0)
         standardError() << "tempyra-cli: ending once the " << counted(busy, "logger")
                         << (busy == 1 ? " in progress is done" : " in progress are done")
-                        << "; Ctrl-C again ends at once" << Qt::endl;
+                        << (request == TerminationRequest::CtrlC ? "; Ctrl-C again ends at once"
+                                                                 : "; asked again, it ends at once")
+                        << Qt::endl;
 }
 
 void Commands::stationFinished()
@@ -368,7 +375,7 @@ void Commands::stationFinished()
     standardError() << "tempyra-cli: summary: " << session.text(kNamesShown) << Qt::endl;
     if (missing > 0)
         standardError() << "tempyra-cli: not verified: "
-                        << session.missing(kNamesShown).join(QLatin1String(", "))
+                        << terminalText(session.missing(kNamesShown).join(QLatin1String(", ")))
                         << (missing > kNamesShown
                                 ? QStringLiteral(" and %1 more (--json lists them all)")
                                       .arg(missing - kNamesShown)

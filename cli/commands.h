@@ -2,6 +2,8 @@
 
 #include "station.h"
 
+#include "app/terminationsignals.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QSet>
@@ -44,9 +46,10 @@ public:
     /// Every logger plugged in, or those on the ports named.
     void provision(const WriteOptions &options, const QStringList &portNames);
 
-    /// Ctrl-C: no new logger is taken, and the program ends once those in progress are done.
-    /// A second one ends it at once: the conversations stop and their ports close.
-    void stop();
+    /// Ctrl-C, or another request to end: no new logger is taken, and the program ends once
+    /// those in progress are done. A second one ends it at once: the conversations stop and
+    /// their ports close.
+    void stop(TerminationRequest request);
 
 private:
     QList<Target> chooseLoggers(const PortChoice &choice);

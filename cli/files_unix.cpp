@@ -65,6 +65,11 @@ QByteArray Files::identity(QFile &file)
     return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
 }
 
+bool Files::standardOutputIsTerminal()
+{
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 QString Files::lockHolder(const QString &path)
 {
     struct stat info

@@ -6,6 +6,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -105,6 +107,11 @@ QByteArray Files::identity(QFile &file)
         return {};
     return QByteArray::number(quint64(info.dwVolumeSerialNumber)) + ':'
         + QByteArray::number((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+bool Files::standardOutputIsTerminal()
+{
+    return ::_isatty(::_fileno(stdout)) != 0;
 }
 
 QString Files::lockHolder(const QString &)

@@ -3,6 +3,7 @@
 
 #include "audit.h"
 #include "commands.h"
+#include "files.h"
 #include "profile.h"
 #include "recordcommands.h"
 
@@ -11,7 +12,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -118,43 +118,37 @@ QString verbDescription(const QString &verb)
                           "signed it, with the record's head on every page.");
 }
 
-// A whole number option within [0, most].
+// A whole number option within [least, most].
 std::optional<int> number(const QCommandLineParser &parser, const QString &name, int fallback,
-                          int most, QString *error)
+                          int least, int most, QString *error)
 {
     if (!parser.isSet(name))
         return fallback;
     bool ok = false;
     const int value = parser.value(name).toInt(&ok);
-    if (ok && value >= 0 && value <= most)
+    if (ok && value >= least && value <= most)
         return value;
-    *error = QStringLiteral("--%1: a whole number from 0 to %2").arg(name).arg(most);
+    *error = QStringLiteral("--%1: a whole number from %2 to %3").arg(name).arg(least).arg(most);
     return std::nullopt;
 }
 
 // --reply-timeout: the window's bound or longer.
 std::optional<int> replyTimeoutOption(const QCommandLineParser &parser, QString *error)
 {
-    const std::optional<int> ms
-        = number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
-                 kLongestReplyTimeoutMs, error);
-    if (ms && *ms < LoggerProtocol::kReplyTimeoutMs) {
-        *error = QStringLiteral("--reply-timeout: a logger is given at least the window's %1 ms")
-                     .arg(LoggerProtocol::kReplyTimeoutMs);
-        return std::nullopt;
-    }
-    return ms;
+    return number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
+                  LoggerProtocol::kReplyTimeoutMs, kLongestReplyTimeoutMs, error);
 }
 
 // The identifiers of an --expect file.
 std::optional<ExpectedList> expectedList(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("--expect %1: %2").arg(path, file.errorString());
+    const std::optional<QByteArray> text = Files::readAtMost(
+        path, ExpectedList::kLargestList, QStringLiteral("the most a list may be"), error);
+    if (!text) {
+        *error = QStringLiteral("--expect %1: %2").arg(path, *error);
         return std::nullopt;
     }
-    const std::optional<ExpectedList> expected = ExpectedList::parse(file.readAll(), error);
+    const std::optional<ExpectedList> expected = ExpectedList::parse(*text, error);
     if (!expected)
         *error = QStringLiteral("--expect %1: %2").arg(path, *error);
     return expected;
@@ -207,9 +201,9 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
     const std::optional<LoggerConfig> config
         = loaded ? Profile::toConfig(*loaded, error, held) : std::nullopt;
     const std::optional<int> retries
-        = number(parser, QStringLiteral("retries"), 1, kMostRetries, error);
+        = number(parser, QStringLiteral("retries"), 1, 0, kMostRetries, error);
     const std::optional<int> settle
-        = number(parser, QStringLiteral("settle"), 0, kLongestSettleMs, error);
+        = number(parser, QStringLiteral("settle"), 0, 0, kLongestSettleMs, error);
     const std::optional<int> replyTimeout = replyTimeoutOption(parser, error);
     if (!config || !retries || !settle || !replyTimeout)
         return std::nullopt;
@@ -473,7 +467,8 @@ int main(int argc, char *argv[])
         options = *checked;
     }
     Commands commands(json, *replyTimeout);
-    watchTerminationSignals(&commands, [&commands] { commands.stop(); });
+    watchTerminationSignals(&commands,
+                            [&commands](TerminationRequest request) { commands.stop(request); });
     QTimer::singleShot(0, &commands, [&] {
         if (verb == kList)
             commands.list();

@@ -5,7 +5,8 @@
 #include "clock/timezones.h"
 #include "device/configcommand.h"
 
-#include <QFile>
+#include "files.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -62,6 +63,9 @@ std::optional<QString> alarmLimit(const QJsonValue &value)
         return std::nullopt;
     return text;
 }
+
+// A profile is a few hundred bytes; the output of "read --json" is not much more.
+constexpr qint64 kLargestProfile = 1 << 20;
 
 // The longest piece of a value that a message repeats.
 constexpr int kEchoLength = 24;
@@ -331,12 +335,13 @@ std::optional<LoggerConfig> toConfig(const QJsonObject &given, QString *error,
 
 std::optional<QJsonObject> load(const QString &path, QString *error, QJsonObject *held)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    const std::optional<QByteArray> read = Files::readAtMost(
+        path, kLargestProfile, QStringLiteral("the most a profile may be"), error);
+    if (!read) {
+        *error = QStringLiteral("%1: %2").arg(path, *error);
         return std::nullopt;
     }
-    const QByteArray text = file.readAll();
+    const QByteArray &text = *read;
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
     if (document.isNull()) {

@@ -3,6 +3,7 @@
 #include "account.h"
 #include "audit.h"
 #include "commands.h"
+#include "files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -275,11 +276,13 @@ int newKey(const QString &keyPath)
     }
     standardOutput() << key->publicKeyFile() << Qt::flush;
     standardError() << "tempyra-cli: made the station key " << key->fingerprint() << " in "
-                    << native(path)
-                    << ", readable by this account only. Give the public key above to whoever "
-                       "checks the record (\"tempyra-cli key show > station.pub\" writes it to a "
-                       "file); keep the key itself here."
-                    << Qt::endl;
+                    << native(path) << ", readable by this account only. "
+                    << (Files::standardOutputIsTerminal()
+                            ? "Give the public key above to whoever checks the record "
+                              "(\"tempyra-cli key show > station.pub\" writes it to a file)"
+                            : "Its public key went to standard output, a file or a pipe: give "
+                              "that to whoever checks the record")
+                    << "; keep the key itself here." << Qt::endl;
     return kExitDone;
 }
 

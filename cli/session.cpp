@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "terminaltext.h"
+
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -14,9 +16,6 @@ const char *const kNames[] = {"verified", "written", "mismatched", "failed", "re
 // A device identifier is cut at this many bytes by the link; a longer line is no identifier.
 constexpr int kLongestIdentifier = 64;
 static_assert(kLongestIdentifier <= 1 << ExpectedList::kLengthBits);
-// An identifier's place in the list's text, in the bits a piece leaves to it: some millions of
-// identifiers.
-constexpr int kLargestList = 1 << (32 - ExpectedList::kLengthBits);
 
 } // namespace
 
@@ -152,6 +151,26 @@ void ExpectedList::insert(int start, int length)
     free = {h, m_pieces.size()};
 }
 
+int ExpectedList::nearMiss(const QString &identifier) const
+{
+    const QString trimmed = identifier.trimmed();
+    for (int i = 0; i < size(); ++i) {
+        const QString listed = at(i);
+        if (listed.compare(trimmed, Qt::CaseInsensitive) == 0 && listed != identifier)
+            return i;
+    }
+    return -1;
+}
+
+QString ExpectedList::difference(const QString &identifier, const QString &listed)
+{
+    const QString trimmed = identifier.trimmed();
+    if (trimmed == identifier)
+        return QStringLiteral("case");
+    return trimmed == listed ? QStringLiteral("surrounding spaces")
+                             : QStringLiteral("case and surrounding spaces");
+}
+
 QStringList ExpectedList::toStringList() const
 {
     QStringList list;
@@ -174,8 +193,12 @@ void Session::add(const QString &logger, Outcome outcome, bool identified)
     if (!identified)
         m_unidentified.insert(logger);
     const int place = expecting() ? m_expected.indexOf(logger) : -1;
-    if (place < 0)
+    if (place < 0) {
+        const int nearly = outcome == Refused ? m_expected.nearMiss(logger) : -1;
+        if (nearly >= 0)
+            m_nearMisses.insert(nearly, logger);
         return;
+    }
     char &seen = m_seen[place];
     m_expectedSeen += seen == Unseen;
     m_expectedVerified += int(outcome == Verified) - int(seen == SeenVerified);
@@ -197,23 +220,32 @@ void Session::setRecorded(const QString &logger, bool recorded)
         m_unrecorded.insert(logger);
 }
 
-QStringList Session::expected(Seen below, int most) const
+QVector<int> Session::expected(Seen below, int most) const
+{
+    QVector<int> places;
+    for (int i = 0; i < m_seen.size() && (most < 0 || places.size() < most); ++i)
+        if (m_seen[i] < below)
+            places.append(i);
+    return places;
+}
+
+QStringList Session::names(const QVector<int> &places) const
 {
     QStringList list;
-    for (int i = 0; i < m_seen.size() && (most < 0 || list.size() < most); ++i)
-        if (m_seen[i] < below)
-            list.append(m_expected.at(i));
+    list.reserve(places.size());
+    for (const int place : places)
+        list.append(m_expected.at(place));
     return list;
 }
 
 QStringList Session::missing(int most) const
 {
-    return expected(SeenVerified, most);
+    return names(expected(SeenVerified, most));
 }
 
 QStringList Session::neverSeen(int most) const
 {
-    return expected(SeenNotVerified, most);
+    return names(expected(SeenNotVerified, most));
 }
 
 bool Session::anyUndone() const
@@ -236,15 +268,15 @@ QStringList Session::loggers(Outcome outcome) const
 QString Session::text(int most) const
 {
     QStringList counts;
-    QString lines;
-    const auto line = [&lines, most](const QString &name, const QStringList &loggers, int count) {
+    // A label and the loggers it names, a line each under the counts.
+    QList<QPair<QString, QString>> lines;
+    const auto line = [&lines, most](const QString &label, const QStringList &loggers, int count) {
         if (loggers.isEmpty())
             return;
-        lines += QStringLiteral("\n  %1%2")
-                     .arg((name + QLatin1Char(' ')).leftJustified(12),
-                          loggers.mid(0, most).join(QLatin1String(", ")));
+        QString named = terminalText(loggers.mid(0, most).join(QLatin1String(", ")));
         if (count > most)
-            lines += QStringLiteral(" and %1 more").arg(count - most);
+            named += QStringLiteral(" and %1 more").arg(count - most);
+        lines.append({label, named});
     };
     for (int outcome = Verified; outcome <= Refused; ++outcome) {
         const QStringList list = loggers(Outcome(outcome));
@@ -258,7 +290,16 @@ QString Session::text(int most) const
         const QString label = m_unidentified.isEmpty() ? QStringLiteral("never seen")
                                                        : QStringLiteral("not identified");
         counts.append(QStringLiteral("%1 %2").arg(neverSeenCount()).arg(label));
-        line(label, neverSeen(most), neverSeenCount());
+        QStringList unseen;
+        for (const int place : expected(SeenNotVerified, most)) {
+            const QString listed = m_expected.at(place);
+            const QString nearly = m_nearMisses.value(place);
+            unseen.append(nearly.isEmpty()
+                              ? listed
+                              : QStringLiteral("%1 (%2 was refused: it differs only in %3)")
+                                    .arg(listed, nearly, ExpectedList::difference(nearly, listed)));
+        }
+        line(label, unseen, neverSeenCount());
     }
     if (!m_unrecorded.isEmpty()) {
         QStringList list(m_unrecorded.cbegin(), m_unrecorded.cend());
@@ -266,7 +307,14 @@ QString Session::text(int most) const
         counts.append(QStringLiteral("%1 not recorded").arg(list.size()));
         line(QStringLiteral("not recorded"), list, list.size());
     }
-    return counts.join(QLatin1String(", ")) + lines;
+    int width = 0;
+    for (const auto &labelled : qAsConst(lines))
+        width = qMax(width, labelled.first.size());
+    QString text = counts.join(QLatin1String(", "));
+    for (const auto &labelled : qAsConst(lines))
+        text += QStringLiteral("\n  %1  %2")
+                    .arg(labelled.first.leftJustified(width), labelled.second);
+    return text;
 }
 
 QJsonObject Session::json() const
@@ -277,10 +325,8 @@ QJsonObject Session::json() const
                        QJsonArray::fromStringList(loggers(Outcome(outcome))));
     if (expecting())
         summary.insert(QStringLiteral("neverSeen"), QJsonArray::fromStringList(neverSeen()));
-    if (!m_unrecorded.isEmpty()) {
-        QStringList list(m_unrecorded.cbegin(), m_unrecorded.cend());
-        list.sort();
-        summary.insert(QStringLiteral("notRecorded"), QJsonArray::fromStringList(list));
-    }
+    QStringList unrecorded(m_unrecorded.cbegin(), m_unrecorded.cend());
+    unrecorded.sort();
+    summary.insert(QStringLiteral("notRecorded"), QJsonArray::fromStringList(unrecorded));
     return summary;
 }

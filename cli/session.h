@@ -29,10 +29,19 @@ public:
     }
     QString at(int i) const;
     QStringList toStringList() const;
+    /// A listed identifier that differs from identifier only in letter case or in the spaces
+    /// around it: its place, or -1. Matching stays exact; this tells a refused logger's near
+    /// miss, and reads the whole list.
+    int nearMiss(const QString &identifier) const;
+    /// How identifier differs from listed, its near miss: "case", "surrounding spaces" or both.
+    static QString difference(const QString &identifier, const QString &listed);
 
     /// A piece of the list's text: where an identifier starts, and its length less one in the
     /// low bits.
     static constexpr int kLengthBits = 6;
+    /// The most bytes a list's text may hold: an identifier's place in it, in the bits a piece
+    /// leaves to it (some millions of identifiers).
+    static constexpr int kLargestList = 1 << (32 - kLengthBits);
 
 private:
     static int start(quint32 piece) { return int(piece >> kLengthBits); }
@@ -76,7 +85,8 @@ public:
     /// True when every expected logger's last outcome is verified.
     bool allExpectedVerified() const { return m_expectedVerified == m_expected.size(); }
 
-    /// logger's last outcome; identified is false for a logger named by its port.
+    /// logger's last outcome; identified is false for a logger named by its port. A logger
+    /// refused as the near miss of a listed one is named beside it in the summary.
     void add(const QString &logger, Outcome outcome, bool identified = true);
     /// A logger named by its port that has since identified itself under another name.
     void forget(const QString &logger);
@@ -102,7 +112,8 @@ private:
     // What became of an expected logger.
     enum Seen : char { Unseen, SeenNotVerified, SeenVerified };
     QStringList loggers(Outcome outcome) const;
-    QStringList expected(Seen below, int most) const;
+    QVector<int> expected(Seen below, int most) const;
+    QStringList names(const QVector<int> &places) const;
 
     ExpectedList m_expected;
     QVector<char> m_seen; // by place in m_expected
@@ -111,4 +122,5 @@ private:
     QHash<QString, Outcome> m_outcomes;
     QSet<QString> m_unidentified;
     QSet<QString> m_unrecorded;
+    QHash<int, QString> m_nearMisses; // by place in m_expected: a logger refused, nearly it
 };

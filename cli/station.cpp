@@ -27,13 +27,24 @@ constexpr int kReplugSettleMs = 1000;
 // While the record cannot be written, the lines owed to it are tried again this often.
 constexpr int kRecordRetryMs = 1000;
 
-// What the write came to: refused, not written, written, unverified, verified, or a mismatch
-// with the written and read-back value of each field that differs.
-QJsonObject writeOutcome(const LoggerLink &link, const LoggerConfig &config, bool verify)
+// What the write came to: refused (naming a listed identifier it nearly is), not written,
+// written, unverified, verified, or a mismatch with the written and read-back value of each
+// field that differs.
+QJsonObject writeOutcome(const LoggerLink &link, const LoggerConfig &config, bool verify,
+                         const ExpectedList &expected)
 {
-    if (link.refused())
+    if (link.refused()) {
+        QString reason = QStringLiteral("not on the expected list");
+        const QString id = QString::fromUtf8(link.deviceId());
+        const int nearly = expected.nearMiss(id);
+        if (nearly >= 0) {
+            const QString listed = expected.at(nearly);
+            reason += QStringLiteral(" (it lists %1, which differs only in %2)")
+                          .arg(listed, ExpectedList::difference(id, listed));
+        }
         return {{QStringLiteral("outcome"), QStringLiteral("refused")},
-                {QStringLiteral("reason"), QStringLiteral("not on the expected list")}};
+                {QStringLiteral("reason"), reason}};
+    }
     if (!link.written())
         return {{QStringLiteral("outcome"), QStringLiteral("not written")},
                 {QStringLiteral("reason"), link.failure()}};
@@ -209,7 +220,8 @@ void Station::attemptDone(Plugging *plugging)
         record.insert(
             QStringLiteral("clock"),
             deviceTimeText(link.command().mid(ConfigLayout::kClock, ConfigLayout::kClockLength)));
-    const QJsonObject outcome = writeOutcome(link, m_options.config, m_options.verify);
+    const QJsonObject outcome
+        = writeOutcome(link, m_options.config, m_options.verify, m_options.expected);
     for (auto it = outcome.begin(); it != outcome.end(); ++it)
         record.insert(it.key(), it.value());
     Audit::stamp(record, m_options.operatorName);

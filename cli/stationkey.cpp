@@ -17,6 +17,8 @@ const QByteArray kPublicTag = QByteArrayLiteral("ed25519 ");
 const QByteArray kSecretTag = QByteArrayLiteral("ed25519-secret ");
 const QByteArray kSignatureTag = QByteArrayLiteral(",\"signature\":\"");
 constexpr int kFingerprintBytes = 8;
+// A key file holds a line or two for each key; a folder of them may hold many.
+constexpr qint64 kLargestKeyFile = 1 << 20;
 
 void initialise()
 {
@@ -187,13 +189,14 @@ std::optional<TrustedKeys> readTrusted(const QStringList &paths, QString *error)
     }
     TrustedKeys keys;
     for (const QString &path : qAsConst(files)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("--trust %1: %2").arg(native(path), file.errorString());
+        const std::optional<QByteArray> text = Files::readAtMost(
+            path, kLargestKeyFile, QStringLiteral("the most a key file may be"), error);
+        if (!text) {
+            *error = QStringLiteral("--trust %1: %2").arg(native(path), *error);
             return std::nullopt;
         }
         const int before = keys.size();
-        for (const QByteArray &line : file.readAll().split('\n')) {
+        for (const QByteArray &line : text->split('\n')) {
             if (!line.startsWith(kPublicTag))
                 continue;
             const QByteArray key = QByteArray::fromBase64(line.mid(kPublicTag.size()).trimmed());

@@ -27,6 +27,17 @@ cli() {
     "$program" "$@" >"$work/out" 2>"$work/err" || status=$?
     [[ $status -eq $want ]] || fail "tempyra-cli $* exited $status, not $want: $(cat "$work/err")"
 }
+# small STATUS ARGS...: as cli, and the program never took 1 GB of memory.
+small() {
+    local want=$1 ended
+    shift
+    ended=$(python3 -c 'import resource, subprocess, sys
+status = subprocess.call(sys.argv[3:], stdout=open(sys.argv[1], "w"), stderr=open(sys.argv[2], "w"))
+print(status, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss >> 10)' \
+        "$work/out" "$work/err" "$program" "$@")
+    [[ $ended == "$want "* && ${ended#* } -lt 1024 ]] \
+        || fail "tempyra-cli $* ended with status and MB $ended: $(cat "$work/err")"
+}
 # has FILE PATTERN...: each extended regular expression matches a line of FILE.
 has() {
     local file=$1 pattern
@@ -133,6 +144,13 @@ refused) # profile errors end the program before a port is opened
     echo '{"alarm.lower": 99}' >"$work/dotted.json"
     cli 2 write "$work/dotted.json" --log "$audit"
     has "$work/err" '^tempyra-cli: alarm.lower: 99 is not allowed'
+    cli 2 write "$profile" --reply-timeout 249 --log "$audit"
+    has "$work/err" '^tempyra-cli: --reply-timeout: a whole number from 250 to 10000$'
+    # An endless profile or list is refused a byte past its limit, not read whole.
+    small 2 write /dev/zero --log "$audit"
+    has "$work/err" '^tempyra-cli: /dev/zero: larger than 1 MB, the most a profile may be$'
+    small 2 write "$profile" --expect /dev/zero --log "$audit"
+    has "$work/err" '^tempyra-cli: --expect /dev/zero: larger than 64 MB, the most a list may be$'
     export XDG_DATA_HOME=$work/data # where the default record's folder exists
     mkdir -p "$XDG_DATA_HOME/tempyra-cli"
     cli 2 write "$profile" --log ""
@@ -179,16 +197,19 @@ station) # a shipment list: the stray is refused, the station ends by itself; th
         '^tempyra-cli: summary: 2 verified, 0 mismatched, 0 failed, 1 refused, 0 never seen$'
     count "$(sim 1)" '^cmd 1 ' 0
     has "$audit" '"device":"TL-0002".*"operator":"Ana Lima","outcome":"refused"'
-    printf 'TL-0001\nTL-0009\n' >"$work/list"
+    # A near miss is refused, and named.
+    printf 'TL-0001\ntl-0002\n' >"$work/list"
     cli 1 write "$profile" --all --expect "$work/list" --log "$audit" --json
-    [[ $(json "$work/out" 'd["summary"]') == "{'failed': [], 'mismatched': [], 'neverSeen': ['TL-0009'], 'refused': ['TL-0002', 'TL-0003'], 'verified': ['TL-0001'], 'written': []}" ]] \
+    [[ $(json "$work/out" 'd["summary"]') == "{'failed': [], 'mismatched': [], 'neverSeen': ['tl-0002'], 'notRecorded': [], 'refused': ['TL-0002', 'TL-0003'], 'verified': ['TL-0001'], 'written': []}" ]] \
         || fail "summary: $(cat "$work/out")"
+    has "$work/err" '^ttyACM1 TL-0002 refused: not on the expected list \(it lists tl-0002, which differs only in case\)$' \
+        '^  never seen  tl-0002 \(TL-0002 was refused: it differs only in case\)$'
     # Ctrl-C before the list is done names what is missing.
     "$program" provision "$profile" --expect "$work/list" --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$work/out" 'TL-0001 verified' 1
     ended "$pid" 1
-    has "$work/err" '^tempyra-cli: not verified: TL-0009$'
+    has "$work/err" '^tempyra-cli: not verified: tl-0002$'
     record_whole "$audit"
     ;;
 retry) # a logger that fails once is verified on its retry; one that stores its settings late
@@ -200,7 +221,7 @@ retry) # a logger that fails once is verified on its retry; one that stores its 
     cli 1 write "$profile" --port ttyACM1 --log "$audit" --retries 0
     cli 0 write "$profile" --port ttyACM1 --log "$audit" --retries 0 --settle 500
     ;;
-shared) # two stations append to one record; a second Ctrl-C; a lock left by another computer
+shared) # two stations append to one record; TERM then Ctrl-C; a lock left by another computer
     "$program" provision "$profile" --port ttyACM0 --log "$audit" >"$work/out0" 2>&1 &
     first=$!
     "$program" provision "$profile" --port ttyACM1 --log "$audit" >"$work/out1" 2>&1 &
@@ -218,8 +239,9 @@ shared) # two stations append to one record; a second Ctrl-C; a lock left by ano
     "$program" provision "$profile" --port ttyACM0 --settle 5000 --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
     eventually at_least "$(sim 0)" '^cmd 1 ' 4
-    kill -INT "$pid" && sleep 0.2
-    ended "$pid" 1 # the second Ctrl-C
+    kill -TERM "$pid" && sleep 0.2
+    ended "$pid" 1 # a Ctrl-C after the TERM
+    has "$work/err" '^tempyra-cli: ending once the 1 logger in progress is done; asked again, it ends at once$'
     has "$audit" '"outcome":"unverified".*"reason":"interrupted"'
     record_whole "$audit"
     # A station on another computer keeps the lock (one left behind goes stale): the write is
@@ -349,6 +371,7 @@ signed) # a station key; the attacker's rewrites caught by the signatures and by
     key=$work/station.key
     cli 0 key new --key "$key"
     has "$work/out" '^# tempyra-cli station key [0-9a-f]{16}, made by ' '^ed25519 [A-Za-z0-9+/]{43}=$'
+    has "$work/err" 'Its public key went to standard output, a file or a pipe: give that to whoever'
     "$program" key show --key "$key" >"$work/station.pub"
     diff -q "$work/out" "$work/station.pub" >/dev/null || fail "key show differs from key new"
     "$program" key new --key "$work/other.key" >"$work/other.pub" 2>/dev/null
@@ -465,6 +488,16 @@ long_list) # a shipment of 100,000: one logger, the summary a screenful, every n
         '^  never seen  TL-900001, .*, TL-900012 and 99987 more$'
     [[ $(wc -l <"$work/err") -le 12 ]] || fail "the summary is longer than a screen"
     [[ $(json "$work/out" 'len(d["summary"]["neverSeen"])') -eq 99999 ]] || fail "not every name in JSON"
+    ;;
+control_characters) # a logger's bytes reach the terminal escaped, never raw
+    cli 0 list
+    has "$work/out" '^ttyACM0 +/dev/ttyACM0 +TL000001 +yes +TL-0009\\rX$'
+    count "$work/out" $'\r' 0
+    cli 0 write "$profile" --log "$audit"
+    has "$work/out" '^ttyACM0 TL-0009\\rX verified$'
+    has "$work/err" '^  verified +TL-0009\\rX$'
+    cat "$work/out" "$work/err" >"$work/both"
+    count "$work/both" $'\r' 0
     ;;
 *) fail "unknown case" ;;
 esac

@@ -1,6 +1,7 @@
 #include "audit.h"
 #include "report.h"
 #include "session.h"
+#include "terminaltext.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -26,6 +27,8 @@ private slots:
     void expectedList();
     void summary_data();
     void summary();
+    void terminalText_data();
+    void terminalText();
     void report_data();
     void report();
     void lineForms_data();
@@ -410,20 +413,36 @@ void RecordTest::expectedList()
 void RecordTest::summary_data()
 {
     QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QStringList>("outcomes"); // "logger outcome", in their order
+    // "logger outcome", in their order, split at the last space; a logger named by its port
+    // never identified itself.
+    QTest::addColumn<QStringList>("outcomes");
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QString>("text");
 
     QTest::newRow("the last outcome of a logger counts")
-        << QStringList() << QStringList {"B mismatch", "A not written", "B verified"}
-        << QByteArray(R"({"failed":["A"],"mismatched":[],"refused":[],"verified":["B"],)"
-                      R"("written":[]})")
-        << QStringList();
+        << QStringList() << QStringList {"B mismatch", "A unverified", "B verified"}
+        << QByteArray(R"({"failed":["A"],"mismatched":[],"notRecorded":[],"refused":[],)"
+                      R"("verified":["B"],"written":[]})")
+        << QStringList()
+        << "1 verified, 0 mismatched, 1 failed, 0 refused\n  verified  B\n  failed    A";
     QTest::newRow("a list: refused, missing and never seen")
         << QStringList {"A", "B", "C"} << QStringList {"A verified", "X refused", "B unverified"}
-        << QByteArray(R"({"failed":["B"],"mismatched":[],"neverSeen":["C"],"refused":["X"],)"
-                      R"("verified":["A"],"written":[]})")
-        << QStringList {"B", "C"};
+        << QByteArray(R"({"failed":["B"],"mismatched":[],"neverSeen":["C"],"notRecorded":[],)"
+                      R"("refused":["X"],"verified":["A"],"written":[]})")
+        << QStringList {"B", "C"}
+        << "1 verified, 0 mismatched, 1 failed, 1 refused, 1 never seen\n"
+           "  verified    A\n  failed      B\n  refused     X\n  never seen  C";
+    QTest::newRow("near misses of listed loggers; one not identified")
+        << QStringList {"tl-2", "TL-3", "TL-4"}
+        << QStringList {"TL-2 refused", "TL-3  refused", "ttyACM4 unverified"}
+        << QByteArray(R"({"failed":["ttyACM4"],"mismatched":[],"neverSeen":["tl-2","TL-3","TL-4"],)"
+                      R"("notRecorded":[],"refused":["TL-2","TL-3 "],"verified":[],"written":[]})")
+        << QStringList {"tl-2", "TL-3", "TL-4"}
+        << "0 verified, 0 mismatched, 1 failed, 2 refused, 3 not identified\n"
+           "  failed          ttyACM4\n  refused         TL-2, TL-3 \n"
+           "  not identified  tl-2 (TL-2 was refused: it differs only in case), TL-3 (TL-3  was "
+           "refused: it differs only in surrounding spaces), TL-4";
 }
 
 void RecordTest::summary()
@@ -432,16 +451,44 @@ void RecordTest::summary()
     QFETCH(QStringList, outcomes);
     QFETCH(QByteArray, json);
     QFETCH(QStringList, missing);
+    QFETCH(QString, text);
 
     Session session;
     QString error;
     if (!expected.isEmpty())
         session.expect(*ExpectedList::parse(expected.join(QLatin1Char('\n')).toUtf8(), &error));
-    for (const QString &outcome : outcomes)
-        session.add(outcome.section(QLatin1Char(' '), 0, 0),
-                    Session::outcome(outcome.section(QLatin1Char(' '), 1)));
+    for (const QString &outcome : outcomes) {
+        const QString logger = outcome.section(QLatin1Char(' '), 0, -2);
+        session.add(logger, Session::outcome(outcome.section(QLatin1Char(' '), -1)),
+                    !logger.startsWith(QLatin1String("tty")));
+    }
     QCOMPARE(QJsonDocument(session.json()).toJson(QJsonDocument::Compact), json);
     QCOMPARE(session.missing(), missing);
+    QCOMPARE(session.text(12), text);
+}
+
+void RecordTest::terminalText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("a carriage return, an escape sequence, a tab") << "TL-1\r\x1b[2K\t"
+                                                                  << R"(TL-1\r\x1b[2K\t)";
+    QTest::newRow("C1 control, line and paragraph separators") << "A\u0085B\u2028C\u2029"
+                                                               << R"(A\u0085B\u2028C\u2029)";
+    QTest::newRow("characters that reorder or hide text")
+        << "\u202eTL\u200b\u200f\u2066\u2069\U000E0041"
+        << R"(\u202eTL\u200b\u200f\u2066\u2069\U000e0041)";
+    QTest::newRow("letters of any script, a backslash, a Windows location")
+        << R"(Ölçer-7 \\.\COM5)"
+        << R"(Ölçer-7 \\.\COM5)";
+}
+
+void RecordTest::terminalText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(::terminalText(text), shown);
 }
 
 namespace {

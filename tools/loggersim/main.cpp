@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QSocketNotifier>
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +49,46 @@ int intValue(const QCommandLineParser &parser, const QString &name, bool &ok)
     return value;
 }
 
+// The byte of a named C escape: "\r" for 'r'; 0 for none.
+char namedEscape(char c)
+{
+    switch (c) {
+    case 'r':
+        return '\r';
+    case 'n':
+        return '\n';
+    case 't':
+        return '\t';
+    case '\\':
+        return '\\';
+    default:
+        return 0;
+    }
+}
+
+// An identifier as given on the command line, with C escapes (\r, \n, \t, \\, \xHH) for the
+// bytes a shell argument carries badly: a logger whose identifier holds a carriage return.
+QByteArray escapedBytes(const QString &text)
+{
+    const QByteArray given = text.toUtf8();
+    QByteArray bytes;
+    for (int i = 0; i < given.size(); ++i) {
+        const char next = i + 1 < given.size() ? given[i + 1] : '\0';
+        const QByteArray hex = given.mid(i + 2, 2);
+        if (given[i] == '\\' && namedEscape(next)) {
+            bytes.append(namedEscape(next));
+            i += 1;
+        } else if (given[i] == '\\' && next == 'x' && hex.size() == 2 && std::isxdigit(hex[0])
+                   && std::isxdigit(hex[1])) {
+            bytes.append(char(hex.toInt(nullptr, 16)));
+            i += 3;
+        } else {
+            bytes.append(given[i]);
+        }
+    }
+    return bytes;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -66,8 +107,14 @@ int main(int argc, char *argv[])
     const auto flag = [&parser](const char *name, const char *help) {
         parser.addOption({QLatin1String(name), QLatin1String(help)});
     };
-    option("device-id", "Identifier answered to the device-ID request (default TL-0001).", "text");
-    option("replug-as", "Plugged in again, be another logger: answer this identifier.", "text");
+    option("device-id",
+           "Identifier answered to the device-ID request (default TL-0001); \\r, \\n, \\t, "
+           "\\\\ and \\xHH stand for their bytes.",
+           "text");
+    option("replug-as",
+           "Plugged in again, be another logger: answer this identifier (escapes as in "
+           "--device-id).",
+           "text");
     option("latency", "Wait this long before every reply.", "ms");
     option("slow-replies",
            "Wait this long (on top of --latency) before answering the device-ID "
@@ -99,8 +146,8 @@ int main(int argc, char *argv[])
     LoggerSimulatorOptions options;
     bool ok = true;
     if (parser.isSet(QStringLiteral("device-id")))
-        options.deviceId = parser.value(QStringLiteral("device-id")).toUtf8();
-    options.replugAs = parser.value(QStringLiteral("replug-as")).toUtf8();
+        options.deviceId = escapedBytes(parser.value(QStringLiteral("device-id")));
+    options.replugAs = escapedBytes(parser.value(QStringLiteral("replug-as")));
     if (parser.isSet(QStringLiteral("latency")))
         options.latencyMs = intValue(parser, QStringLiteral("latency"), ok);
     if (parser.isSet(QStringLiteral("slow-replies")))
