@@ -10,7 +10,7 @@
 //                                    the disk), the signed record's signed; prints the median
 //                                    of each.
 
-#include "audit.h"
+#include "record/audit.h"
 #include "benchprobe.h"
 
 #include <QCoreApplication>
@@ -102,9 +102,9 @@ void append(int runs, const QString &dir)
         std::vector<double> us;
         Audit::Mark mark; // held to it as a station's appends are
     };
-    Record records[] = {{dir + QStringLiteral("/small.jsonl"), nullptr, {}},
-                        {dir + QStringLiteral("/large.jsonl"), nullptr, {}},
-                        {dir + QStringLiteral("/signed.jsonl"), &*key, {}}};
+    Record records[] = {{dir + QStringLiteral("/small.jsonl"), nullptr, {}, {}},
+                        {dir + QStringLiteral("/large.jsonl"), nullptr, {}, {}},
+                        {dir + QStringLiteral("/signed.jsonl"), &*key, {}, {}}};
     make(10, records[0].path, nullptr);
     make(100000, records[1].path, nullptr);
     make(100000, records[2].path, &*key);

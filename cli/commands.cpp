@@ -1,9 +1,9 @@
 #include "commands.h"
 
-#include "audit.h"
-#include "profile.h"
+#include "record/audit.h"
 #include "recordcommands.h"
-#include "terminaltext.h"
+#include "station/profile.h"
+#include "station/terminaltext.h"
 
 #include "device/configreply.h"
 #include "device/loggerlink.h"
@@ -263,8 +263,8 @@ void Commands::startStation(const WriteOptions &options)
                         << "; waiting for the audit record to take the "
                         << (owed == 1 ? QStringLiteral("line") : counted(owed, "line"))
                         << " owed to it (" << m_station->recordError()
-                        << "); Ctrl-C ends and keeps "
-                        << (owed == 1 ? "it" : "them") << " in a file" << Qt::endl;
+                        << "); Ctrl-C ends and keeps " << (owed == 1 ? "it" : "them")
+                        << " in a file" << Qt::endl;
     });
     connect(m_station, &Station::recordRestored, this, [](int appended) {
         standardError() << "tempyra-cli: the audit record can be written again: "
@@ -386,8 +386,9 @@ void Commands::stationFinished()
     const Audit::Owed &kept = m_station->kept();
     const QString record = QDir::toNativeSeparators(m_options.auditPath);
     if (!owed.isEmpty()) {
-        const QString lines = owed.size() == 1 ? QStringLiteral("the line owed")
-                                               : QStringLiteral("the %1 lines owed").arg(owed.size());
+        const QString lines = owed.size() == 1
+            ? QStringLiteral("the line owed")
+            : QStringLiteral("the %1 lines owed").arg(owed.size());
         // Said when it happened, where the record was changed under the station.
         if (!m_station->recordChanged())
             standardError() << "tempyra-cli: " << m_station->recordError() << Qt::endl;

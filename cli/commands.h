@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station.h"
+#include "station/station.h"
 
 #include "app/terminationsignals.h"
 

@@ -1,11 +1,11 @@
 // tempyra-cli: lists, reads, writes and provisions Tempyra loggers from the command line, and
 // checks and reports the audit record of its writes.
 
-#include "audit.h"
 #include "commands.h"
-#include "files.h"
-#include "profile.h"
+#include "record/audit.h"
+#include "record/files.h"
 #include "recordcommands.h"
+#include "station/profile.h"
 
 #include "app/terminationsignals.h"
 #include "device/loggerprotocol.h"
@@ -245,8 +245,7 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
         *error = QStringLiteral("--log: no file named");
         return std::nullopt;
     }
-    const std::optional<Audit::Usable> record
-        = Audit::usable(options.auditPath, defaultLog, error);
+    const std::optional<Audit::Usable> record = Audit::usable(options.auditPath, defaultLog, error);
     if (!record)
         return std::nullopt;
     options.record = *record;

@@ -1,9 +1,9 @@
 #include "recordcommands.h"
 
-#include "account.h"
-#include "audit.h"
 #include "commands.h"
-#include "files.h"
+#include "record/account.h"
+#include "record/audit.h"
+#include "record/files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -236,8 +236,9 @@ int appendOwedRecord(const QString &path, const QString &owedPath, const QString
         standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
     if (done->already > 0)
         standardError() << "tempyra-cli: " << native(path) << " holds "
-                        << (done->already == 1 ? QStringLiteral("1 of these lines")
-                                               : QStringLiteral("%1 of these lines").arg(done->already))
+                        << (done->already == 1
+                                ? QStringLiteral("1 of these lines")
+                                : QStringLiteral("%1 of these lines").arg(done->already))
                         << " already, appended from " << native(owedPath) << " before" << Qt::endl;
     if (done->appended == 0) {
         standardError() << "tempyra-cli: nothing more to append" << Qt::endl;

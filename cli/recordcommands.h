@@ -1,7 +1,7 @@
 #pragma once
 
-#include "audit.h"
-#include "report.h"
+#include "record/audit.h"
+#include "station/report.h"
 
 #include <QString>
 #include <QStringList>

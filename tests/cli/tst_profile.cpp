@@ -1,4 +1,4 @@
-#include "profile.h"
+#include "station/profile.h"
 
 #include <QJsonDocument>
 #include <QTemporaryFile>

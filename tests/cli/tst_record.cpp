@@ -1,7 +1,7 @@
-#include "audit.h"
-#include "report.h"
-#include "session.h"
-#include "terminaltext.h"
+#include "record/audit.h"
+#include "station/report.h"
+#include "station/session.h"
+#include "station/terminaltext.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -137,8 +137,8 @@ void RecordTest::chain_data()
     row("line 4 inserted, chained to line 3", joined(lines), V::Broken, {"4 chain: inserted"});
     QList<QByteArray> other;
     for (int i = 0; i < 2; ++i)
-        other.append(Audit::chainedLine({{QStringLiteral("device"), QStringLiteral("TL-B%1").arg(i)}},
-                                        other.value(i - 1)));
+        other.append(Audit::chainedLine(
+            {{QStringLiteral("device"), QStringLiteral("TL-B%1").arg(i)}}, other.value(i - 1)));
     row("another record joined", joined(six + other), V::Broken, {"7 chain: another record"});
     row("the last line appended twice", joined(six + six.mid(5)), V::Broken,
         {"7 chain: a copy of line 6"});
@@ -179,8 +179,9 @@ void RecordTest::chain_data()
     const QList<QByteArray> first = signedRecord(3);
     QList<QByteArray> second;
     for (int i = 0; i < 3; ++i)
-        second.append(Audit::chainedLine({{QStringLiteral("device"), QStringLiteral("TL-B%1").arg(i)}},
-                                         second.value(i - 1), &stationKey(0)));
+        second.append(
+            Audit::chainedLine({{QStringLiteral("device"), QStringLiteral("TL-B%1").arg(i)}},
+                               second.value(i - 1), &stationKey(0)));
     const QByteArray spliced = joined(first.mid(0, 1) + second.mid(1));
     row("spliced, checked", spliced, V::Broken, {"2 chain: which is intact"}, 0, true);
     row("spliced, not checked", spliced, V::Broken, {"1 chain: two records joined"});
@@ -198,11 +199,12 @@ void RecordTest::chain()
     const Audit::Verification check = Audit::verify(data, {trust ? &trusted : nullptr, {}});
     QCOMPARE(int(check.result), result);
     QCOMPARE(check.unchained, unchained);
-    static const char *const kinds[] = {"unreadable", "chain",    "seq",
-                                        "signature",  "untrusted", "unsigned"};
+    static const char *const kinds[]
+        = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned"};
     QStringList found;
     for (const Audit::Verification::Fault &fault : check.faults)
-        found.append(QStringLiteral("%1 %2: %3").arg(fault.line).arg(kinds[fault.kind], fault.problem));
+        found.append(
+            QStringLiteral("%1 %2: %3").arg(fault.line).arg(kinds[fault.kind], fault.problem));
     QCOMPARE(found.size(), faults.size());
     for (int i = 0; i < faults.size(); ++i)
         QVERIFY2(found[i].startsWith(faults[i].section(QLatin1Char(':'), 0, 0))
@@ -291,13 +293,14 @@ void RecordTest::proof()
 
     QStringList parts {QLatin1String(check.passed() ? "passed" : "failed")};
     // Faults by kind, as runs of lines: "signature 3-6".
-    static const char *const kinds[] = {"unreadable", "chain",    "seq",
-                                        "signature",  "untrusted", "unsigned"};
+    static const char *const kinds[]
+        = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned"};
     QString kind;
     int from = 0;
     int to = 0;
     const auto run = [](int first, int last) {
-        return first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last);
+        return first == last ? QString::number(first)
+                             : QStringLiteral("%1-%2").arg(first).arg(last);
     };
     for (const Audit::Verification::Fault &fault : check.faults) {
         if (kind == QLatin1String(kinds[fault.kind]) && fault.line == to + 1) {
@@ -314,16 +317,17 @@ void RecordTest::proof()
         QStringList runs;
         for (const auto &lines : signer.runs)
             runs.append(run(lines.first, lines.second));
-        parts.append(QStringLiteral("%1 %2%3")
-                         .arg(runs.join(QLatin1Char(',')),
-                              signer.signer.isEmpty()                      ? QStringLiteral("unsigned")
-                                  : signer.signer == stationKey(0).fingerprint() ? QStringLiteral("A")
-                                                                                 : QStringLiteral("B"),
-                              QLatin1String(signer.trusted ? " trusted" : "")));
+        parts.append(QStringLiteral("%1 %2%3").arg(
+            runs.join(QLatin1Char(',')),
+            signer.signer.isEmpty()                            ? QStringLiteral("unsigned")
+                : signer.signer == stationKey(0).fingerprint() ? QStringLiteral("A")
+                                                               : QStringLiteral("B"),
+            QLatin1String(signer.trusted ? " trusted" : "")));
     }
     for (const auto &head : check.heads)
         parts.append(head.held ? QStringLiteral("head held")
-                               : QStringLiteral("head not held: ") + head.problem.section(QLatin1Char(':'), 0, 0));
+                               : QStringLiteral("head not held: ")
+                             + head.problem.section(QLatin1Char(':'), 0, 0));
     QCOMPARE(parts.join(QLatin1String("; ")), found);
 }
 
@@ -625,14 +629,17 @@ void RecordTest::report_data()
     // A logger that failed before it identified itself, known by its USB serial number.
     QTest::newRow("attempts before a logger identified itself")
         << chained({attempt(1, "", "not written", silent), attempt(2, "", "not written", silent),
-                    attempt(3, "TL-3", "verified", {{QStringLiteral("serialNumber"), QStringLiteral("S3")}})})
-        << QString() << QString() << QStringList {"TL-3"} << QStringList {"verified TL-3 verified 3"}
-        << QStringList() << QStringList {"1 expected, 1 verified, 0 not verified"} << QByteArray();
+                    attempt(3, "TL-3", "verified",
+                            {{QStringLiteral("serialNumber"), QStringLiteral("S3")}})})
+        << QString() << QString() << QStringList {"TL-3"}
+        << QStringList {"verified TL-3 verified 3"} << QStringList()
+        << QStringList {"1 expected, 1 verified, 0 not verified"} << QByteArray();
 
     // Signed lines, one changed afterwards: marked where it stands, counted nowhere.
     QList<QByteArray> forged;
     for (const QJsonObject &object :
-         {attempt(1, "TL-1", "mismatch"), attempt(2, "TL-2", "verified"), attempt(3, "TL-1", "verified")})
+         {attempt(1, "TL-1", "mismatch"), attempt(2, "TL-2", "verified"),
+          attempt(3, "TL-1", "verified")})
         forged.append(Audit::chainedLine(object, forged.value(forged.size() - 1), &stationKey(0)));
     forged[0].replace("\"mismatch\"", "\"verified\"");
     QTest::newRow("a line changed after it was signed")
@@ -640,8 +647,7 @@ void RecordTest::report_data()
         << QStringList {"verified TL-1 verified and 1 line that fails its checks 1",
                         "verified TL-2 verified 1"}
         << QStringList {"failing 1", "verified 2", "verified 3"}
-        << QStringList {"2 attempts: 2 verified, 0 mismatched",
-                        "1 line fails its checks: line 1",
+        << QStringList {"2 attempts: 2 verified, 0 mismatched", "1 line fails its checks: line 1",
                         "fails check it says: verified This line does not match its signature",
                         "signed by a trusted key and holding every check: lines 2 to 3"}
         << QByteArray();

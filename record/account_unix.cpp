@@ -1,4 +1,4 @@
-#include "account.h"
+#include "record/account.h"
 
 #include <QSysInfo>
 

@@ -1,9 +1,9 @@
-#include "report.h"
+#include "station/report.h"
 
-#include "jsonmembers.h"
+#include "record/jsonmembers.h"
 
-#include "profile.h"
-#include "session.h"
+#include "station/profile.h"
+#include "station/session.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -398,14 +398,16 @@ void unreadableRow(QString &rows, Share &share, const Context &context, int i, i
     cell(rows);
     cell(rows);
     outcomeCell(rows, QLatin1String(cut ? "cut short" : "unreadable"));
-    const QString what = cut ? QStringLiteral("cut short by an interrupted write, %1 bytes").arg(bytes)
-                             : QStringLiteral("not valid JSON, %1 bytes").arg(bytes);
+    const QString what = cut
+        ? QStringLiteral("cut short by an interrupted write, %1 bytes").arg(bytes)
+        : QStringLiteral("not valid JSON, %1 bytes").arg(bytes);
     endRow(rows,
            repair ? QStringLiteral("%1; line %2 carries its bytes into the record, unsigned")
                         .arg(what)
                         .arg(repair->repairLine)
-                  : what + QStringLiteral("; \"tempyra-cli audit repair\" carries it into the "
-                                          "record"));
+                  : what
+                   + QStringLiteral("; \"tempyra-cli audit repair\" carries it into the "
+                                    "record"));
 }
 
 // Reads lines from to to (excluded) into share.
@@ -463,8 +465,7 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
         const QString loggerKey
             = identified ? QLatin1Char('I') + device : QStringLiteral("U%1\n%2").arg(port, serial);
         // A line that fails its checks shows what it says, marked, and counts for nothing.
-        const QList<const Audit::Verification::Fault *> faults
-            = context.check->faultsOf(i + 1);
+        const QList<const Audit::Verification::Fault *> faults = context.check->faultsOf(i + 1);
         if (!faults.isEmpty()) {
             share.failing.append(i + 1);
             ++share.loggers[loggerKey].failing;
@@ -477,8 +478,9 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
             cell(rows, operatorName);
             outcomeCell(rows, QStringLiteral("fails check"),
                         QStringLiteral("it says: %1").arg(escaped(outcomeText)));
-            endRow(rows, QStringLiteral("This line %1. What it says is not counted.")
-                             .arg(problems.join(QLatin1String("; it "))));
+            endRow(rows,
+                   QStringLiteral("This line %1. What it says is not counted.")
+                       .arg(problems.join(QLatin1String("; it "))));
             continue;
         }
         ++share.attempts[outcome];
@@ -687,8 +689,9 @@ QString runsText(const QList<QPair<int, int>> &runs, int count)
             .arg(runs.last().second);
     QStringList parts;
     for (const auto &run : runs)
-        parts.append(run.first == run.second ? QString::number(run.first)
-                                             : QStringLiteral("%1 to %2").arg(run.first).arg(run.second));
+        parts.append(run.first == run.second
+                         ? QString::number(run.first)
+                         : QStringLiteral("%1 to %2").arg(run.first).arg(run.second));
     return QLatin1String(count == 1 ? "line " : "lines ") + parts.join(QLatin1String(", "));
 }
 
@@ -940,10 +943,11 @@ QStringList signatureTexts(const Audit::Verification &check)
                                           "after they were signed")
                                .arg(numbersText(mismatched)));
     for (auto it = untrusted.cbegin(); it != untrusted.cend(); ++it)
-        texts.append(QStringLiteral("%1 %2").arg(numbersText(it.value()),
-                                                 QString(it.key()).replace(
-                                                     QLatin1String("is signed"),
-                                                     QLatin1String(it->size() == 1 ? "is signed" : "are signed"))));
+        texts.append(QStringLiteral("%1 %2").arg(
+            numbersText(it.value()),
+            QString(it.key()).replace(
+                QLatin1String("is signed"),
+                QLatin1String(it->size() == 1 ? "is signed" : "are signed"))));
     if (!unsignedFaults.isEmpty())
         texts.append(QStringLiteral("%1 %2 not signed")
                          .arg(numbersText(unsignedFaults),
@@ -1019,8 +1023,9 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
                              zoneText(zone)));
     page << factRow(QStringLiteral("Audit chain"), chainHtml(check));
     page << factRow(QStringLiteral("Signatures"), signaturesHtml(check));
-    const int loggerCount = int(std::count_if(totals.loggers.cbegin(), totals.loggers.cend(),
-                                              [](const Logger &logger) { return logger.attempts > 0; }));
+    const int loggerCount
+        = int(std::count_if(totals.loggers.cbegin(), totals.loggers.cend(),
+                            [](const Logger &logger) { return logger.attempts > 0; }));
     page << factRow(QStringLiteral("Loggers"),
                     countsText(totals.finals, loggerCount, "logger")
                         + QStringLiteral(" (the outcome of each one's last attempt)"));

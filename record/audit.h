@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stationkey.h"
+#include "record/stationkey.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -136,8 +136,7 @@ struct AppendedOwed
     Head head;
 };
 std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString &owedPath,
-                                       const StationKey *key,
-                                       const Signature::TrustedKeys &trusted,
+                                       const StationKey *key, const Signature::TrustedKeys &trusted,
                                        const QString &operatorName, QString *error);
 
 /// The lines of a record's bytes, each without its line end (LF or CR LF); the last one lacks

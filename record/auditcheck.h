@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audit.h"
+#include "record/audit.h"
 
 #include <QHash>
 #include <QJsonObject>

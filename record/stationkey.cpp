@@ -1,6 +1,6 @@
-#include "stationkey.h"
+#include "record/stationkey.h"
 
-#include "files.h"
+#include "record/files.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "auditcheck.h"
+#include "record/auditcheck.h"
 
 #include <QDateTime>
 #include <QIODevice>

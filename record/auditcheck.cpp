@@ -1,6 +1,6 @@
-#include "auditcheck.h"
+#include "record/auditcheck.h"
 
-#include "jsonmembers.h"
+#include "record/jsonmembers.h"
 
 #include <QJsonDocument>
 #include <QThreadPool>
@@ -191,8 +191,8 @@ QString Walk::unreadable(int i) const
         = QStringLiteral("; \"tempyra-cli audit repair\" carries it into the record");
     if (line.nuls > 0) {
         const int next = nextChained(i);
-        const bool intact = !line.withoutNuls.isEmpty() && next >= 0
-            && m_facts[next].prev == line.withoutNuls;
+        const bool intact
+            = !line.withoutNuls.isEmpty() && next >= 0 && m_facts[next].prev == line.withoutNuls;
         return QStringLiteral("holds %1 (zeros from a crash or a disk fault)%2")
                    .arg(line.nuls == 1 ? QStringLiteral("a NUL byte")
                                        : QStringLiteral("%1 NUL bytes").arg(line.nuls),
@@ -293,8 +293,8 @@ void Walk::linked(int i, int seqDue)
         // The lines after it count on from its own seq where they do (lines removed, the chain
         // computed again), else from its place (its seq alone changed).
         const int next = nextChained(i);
-        const bool removed = line.seq > seqDue && next >= 0
-            && m_facts[next].seq == line.seq + 1 && m_facts[next].prev == line.hash;
+        const bool removed = line.seq > seqDue && next >= 0 && m_facts[next].seq == line.seq + 1
+            && m_facts[next].prev == line.hash;
         if (removed)
             m_due = line.seq + 1;
         fault(i, Fault::Seq,
@@ -308,10 +308,9 @@ void Walk::linked(int i, int seqDue)
                   : QStringLiteral("has seq %1 where %2 was due: its seq was changed%3")
                         .arg(line.seq)
                         .arg(seqDue)
-                        .arg(line.seq > seqDue
-                                 ? QStringLiteral(", or %1 and its prev made to fit")
-                                       .arg(linesBefore(line.seq - seqDue))
-                                 : QString()));
+                        .arg(line.seq > seqDue ? QStringLiteral(", or %1 and its prev made to fit")
+                                                     .arg(linesBefore(line.seq - seqDue))
+                                               : QString()));
     }
     m_previous = i;
     m_lost = 0;
@@ -377,11 +376,12 @@ Walk::Next Walk::diagnose(int i)
     }
     // Chained to a line the record does not hold.
     if (p < 0) {
-        fault(i, Fault::Chain,
-              line.seq > 1
-                  ? QStringLiteral("is not the first line written: %1").arg(linesBefore(line.seq - 1))
-                  : QStringLiteral("is not chained to the start of the record: its prev was "
-                                   "changed"));
+        fault(
+            i, Fault::Chain,
+            line.seq > 1
+                ? QStringLiteral("is not the first line written: %1").arg(linesBefore(line.seq - 1))
+                : QStringLiteral("is not chained to the start of the record: its prev was "
+                                 "changed"));
         return Next::Resync;
     }
     const LineFacts &before = m_facts[p];
@@ -399,12 +399,12 @@ Walk::Next Walk::diagnose(int i)
     }
     if (!nextFollows || line.signature == LineFacts::Bad) {
         fault(i, Fault::Chain,
-              nextFollows ? QStringLiteral("was changed: its prev no longer names line %1")
-                                .arg(p + 1)
-                          : QStringLiteral("was changed or replaced: it does not follow line %1, "
-                                           "nor does line %2 follow it")
-                                .arg(p + 1)
-                                .arg(next + 1));
+              nextFollows
+                  ? QStringLiteral("was changed: its prev no longer names line %1").arg(p + 1)
+                  : QStringLiteral("was changed or replaced: it does not follow line %1, "
+                                   "nor does line %2 follow it")
+                        .arg(p + 1)
+                        .arg(next + 1));
         return nextFollows ? Next::Resync : Next::Lost;
     }
     if (before.signature == LineFacts::Good) {
@@ -434,12 +434,10 @@ void checkHeads(const QVector<LineFacts> &facts, const QVector<int> &places,
         int found = -1;
         // The line in the head's place, one that can be read before one that cannot.
         for (int i = 0; i < facts.size(); ++i)
-            if (places[i] == head.seq
-                && (found < 0 || facts[found].form != LineFacts::Readable))
+            if (places[i] == head.seq && (found < 0 || facts[found].form != LineFacts::Readable))
                 found = i;
         if (found < 0)
-            result.problem
-                = head.seq > lastPlace
+            result.problem = head.seq > lastPlace
                 ? QStringLiteral("the record holds no line %1 any more: it ends at seq %2; lines "
                                  "were cut off its end, or it is not the record noted")
                       .arg(head.seq)
@@ -487,7 +485,8 @@ bool Verification::passed() const
 {
     if (result != Whole || !faults.isEmpty() || (trustChecked && lines == 0))
         return false;
-    return std::all_of(heads.cbegin(), heads.cend(), [](const HeadCheck &check) { return check.held; });
+    return std::all_of(heads.cbegin(), heads.cend(),
+                       [](const HeadCheck &check) { return check.held; });
 }
 
 Verification verify(const QByteArray &data, const Checks &checks)

@@ -1,6 +1,6 @@
-#include "station.h"
+#include "station/station.h"
 
-#include "profile.h"
+#include "station/profile.h"
 
 #include "device/configreply.h"
 #include "device/loggerlink.h"

@@ -1,11 +1,11 @@
-#include "profile.h"
+#include "station/profile.h"
 
 #include "clock/alarmlimits.h"
 #include "clock/timerules.h"
 #include "clock/timezones.h"
 #include "device/configcommand.h"
 
-#include "files.h"
+#include "record/files.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,9 +1,9 @@
-#include "audit.h"
+#include "record/audit.h"
 
-#include "account.h"
-#include "auditcheck.h"
-#include "files.h"
-#include "jsonmembers.h"
+#include "record/account.h"
+#include "record/auditcheck.h"
+#include "record/files.h"
+#include "record/jsonmembers.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -360,8 +360,8 @@ enum class Holds { Yes, Changed, Cut };
 Holds holds(LockedRecord &record, const Audit::Mark &mark, Tail *tail, QString *error)
 {
     const QString path = native(record.file.fileName());
-    const QString ours = QStringLiteral("line seq %1, the last this station appended or found")
-                             .arg(mark.last.seq);
+    const QString ours
+        = QStringLiteral("line seq %1, the last this station appended or found").arg(mark.last.seq);
     const QByteArray identity = Files::identity(record.file);
     if (!mark.file.isEmpty() && !identity.isEmpty() && identity != mark.file) {
         *error = QStringLiteral("the audit record %1 was replaced by another file under this "
@@ -722,8 +722,8 @@ Owed keepOwed(const QString &recordPath, const QList<QJsonObject> &records, cons
         previous = chainedLine(record, previous, key);
         owed.lines += previous + '\n';
     }
-    const QString name = QFileInfo(recordPath).completeBaseName() + QStringLiteral(".owed-")
-        + timeStamp();
+    const QString name
+        = QFileInfo(recordPath).completeBaseName() + QStringLiteral(".owed-") + timeStamp();
     const QString folders[] = {QFileInfo(recordPath).absolutePath(),
                                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                                    + QStringLiteral("/owed")};
@@ -745,8 +745,7 @@ Owed keepOwed(const QString &recordPath, const QList<QJsonObject> &records, cons
 }
 
 std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString &owedPath,
-                                       const StationKey *key,
-                                       const Signature::TrustedKeys &trusted,
+                                       const StationKey *key, const Signature::TrustedKeys &trusted,
                                        const QString &operatorName, QString *error)
 {
     // The owed file proves itself first: its own chain whole, and each line signed by a key
@@ -802,8 +801,8 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
     const Scan found = scan(lines);
     if (!found.uncarried.isEmpty()) {
         const int first = found.uncarried.first();
-        *error = cutMessage(recordPath, first + 1, lines.at(first).size(),
-                            found.uncarried.size() - 1);
+        *error
+            = cutMessage(recordPath, first + 1, lines.at(first).size(), found.uncarried.size() - 1);
         return std::nullopt;
     }
     AppendedOwed done;

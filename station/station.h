@@ -1,7 +1,7 @@
 #pragma once
 
-#include "audit.h"
-#include "session.h"
+#include "record/audit.h"
+#include "station/session.h"
 
 #include "device/loggerconfig.h"
 

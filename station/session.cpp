@@ -1,6 +1,6 @@
-#include "session.h"
+#include "station/session.h"
 
-#include "terminaltext.h"
+#include "station/terminaltext.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>

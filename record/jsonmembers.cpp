@@ -1,4 +1,4 @@
-#include "jsonmembers.h"
+#include "record/jsonmembers.h"
 
 #include <QJsonDocument>
 

@@ -1,4 +1,4 @@
-#include "files.h"
+#include "record/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,7 +62,8 @@ QByteArray Files::identity(QFile &file)
     };
     if (::fstat(file.handle(), &info) != 0)
         return {};
-    return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
+    return QByteArray::number(quint64(info.st_dev)) + ':'
+        + QByteArray::number(quint64(info.st_ino));
 }
 
 bool Files::standardOutputIsTerminal()

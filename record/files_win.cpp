@@ -1,4 +1,4 @@
-#include "files.h"
+#include "record/files.h"
 
 #include <QDir>
 #include <QFile>

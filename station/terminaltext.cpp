@@ -1,4 +1,4 @@
-#include "terminaltext.h"
+#include "station/terminaltext.h"
 
 #include <QVector>
 
