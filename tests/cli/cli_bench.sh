@@ -244,8 +244,10 @@ shared) # two stations append to one record; TERM then Ctrl-C; a lock left by an
     has "$work/err" '^tempyra-cli: ending once the 1 logger in progress is done; asked again, it ends at once$'
     has "$audit" '"outcome":"unverified".*"reason":"interrupted"'
     record_whole "$audit"
-    # A station on another computer keeps the lock (one left behind goes stale): the write is
-    # not recorded, and the station says why.
+    # A station on another computer keeps the lock: the write is not recorded, and the station
+    # says why; the line owed is not lost: appended once the lock left behind goes stale, or
+    # kept in a file of owed lines.
+    verified=$(grep -c '"outcome":"verified"' "$audit")
     "$ctl" unplug 0
     "$program" provision "$profile" --port ttyACM0 --log "$audit" >"$work/out" 2>"$work/err" &
     pid=$!
@@ -255,7 +257,10 @@ shared) # two stations append to one record; TERM then Ctrl-C; a lock left by an
     "$ctl" replug 0
     eventually at_least "$work/err" 'stayed locked' 1
     kill "$holder"
-    ended "$pid" 1
+    kill -INT "$pid"
+    wait "$pid" || true
+    [[ $(cat "$audit" "$work"/audit.owed-*.jsonl 2>/dev/null | grep -c '"outcome":"verified"') -gt $verified ]] \
+        || fail "the line owed was lost: $(cat "$work/err")"
     has "$work/err" "^tempyra-cli: the audit record $audit stayed locked for [0-9]+ s by tempyra-cli \(process 4242 on station-2\), since [0-9: -]+; remove $audit.lock if"
     ;;
 record) # an edited, a removed and a swapped line are found; the report holds every line
@@ -290,16 +295,22 @@ PY
     cli 0 report "$audit" --output "$work/report.html" --until 2000-01-01
     count "$work/report.html" '<tr class="(verified|mismatched|failed|refused|repair)"' 0
     count "$work/report.html" '<tr class="unreadable"' 1
-    # 14 attempts of four loggers; the cut line and its repair; the lines not signed.
-    cli 1 report "$audit" --expect "$work/list" --trust "$work/station.pub" --output "$work/report.html"
-    has "$work/err" ': unsigned: lines 1 to 14$'
+    # With the station's key, the lines written before it had one prove nothing: each is marked
+    # and counted nowhere; the repair line holds, its cut bytes named unsigned.
+    cli 1 report "$audit" --expect "$work/list" --trust "$work/station.pub" --output "$work/trusted.html"
+    has "$work/err" ': lines 1 to 14 are not signed$'
+    count "$work/trusted.html" '<tr class="failing"><td class="n">' 14
+    has "$work/trusted.html" '0 attempts: 0 verified' 'line 15 is unsigned bytes, carried by line 16' \
+        'signed by a trusted key and holding every check: line 16 by [0-9a-f]{16}'
+    # 14 attempts of four loggers; the cut line and its repair.
+    cli 0 report "$audit" --expect "$work/list" --output "$work/report.html"
     for outcome in verified:4 mismatched:5 failed:5 refused:4 unreadable:1 repair:1; do
         count "$work/report.html" "<tr class=\"${outcome%:*}\">" "${outcome#*:}"
     done
     has "$work/report.html" '4 loggers: 1 verified, 1 mismatched, 1 failed, 1 refused' \
         '14 attempts: 3 verified, 4 mismatched, 4 failed, 3 refused' \
         '3 expected, 1 verified, 2 not verified: .*TL-0002 \(mismatched\), TL-0003 \(no attempt\)' \
-        "<span class=\"hash\">$head</span>" 'signed by a trusted key: lines 15 to 16 by [0-9a-f]{16}'
+        "<span class=\"hash\">$head</span>"
     command -v chromium >/dev/null || { echo "SKIP: chromium is not installed" >&2; exit 77; }
     for paper in A4 Letter; do
         sed "s/<style>/<style>@page { size: $paper; }/" "$work/report.html" >"$work/$paper.html"
@@ -383,7 +394,7 @@ signed) # a station key; the attacker's rewrites caught by the signatures and by
     has "$work/out" 'every line is signed by a trusted key: lines 1 to 4 by [0-9a-f]{16}$' \
         "head ${head:0:20} noted: held"
     cli 1 audit verify "$audit" --trust "$work/other.pub"
-    has "$work/out" 'signed by a key not trusted: lines 1 to 4'
+    has "$work/out" 'lines 1 to 4 are signed by [0-9a-f]{16}, a key not trusted'
     cli 0 audit verify "$audit"
     has "$work/out" 'no signature was checked against a trusted key'
     # Without the key: the mismatch made verified and the refusal dropped, the chain computed
@@ -407,7 +418,7 @@ for i, l in enumerate(lines):
 open(sys.argv[2], "w").writelines(out)
 PY
         cli 1 audit verify "$work/tampered" --trust "$work/station.pub"
-        has "$work/out" 'does not match its signature|unsigned: lines 1 to 2'
+        has "$work/out" 'not match (its signature|their signatures)|lines 1 to 2 are not signed'
         cli 1 audit verify "$work/tampered" --head "$head"
         has "$work/out" "head $head noted: (the record holds no line|line [0-9]+ .* is not the line noted)"
     done
@@ -421,7 +432,113 @@ PY
     cli 0 write "$profile" --port ttyACM0 --key "$key" --log "$work/cut.jsonl"
     cli 0 audit verify "$work/cut.jsonl" --trust "$work/station.pub"
     has "$work/out" 'line 4 was cut short \([0-9]+ bytes\); line 5 carries it, appended on .* UTC by ' \
-        'every line is signed by a trusted key: lines 1 to 6 by'
+        'every line that can be read is signed by a trusted key: lines 1 to 3, 5 to 6 by'
+    # A record that lost only its last newline is whole: repair puts the newline back and the
+    # record still verifies; a station completes it before its first line, and says so.
+    head -c -1 "$audit" >"$work/bare.jsonl"
+    cp "$work/bare.jsonl" "$work/bare2.jsonl"
+    cli 0 audit verify "$work/bare.jsonl" --trust "$work/station.pub"
+    cli 0 audit repair "$work/bare.jsonl" --key "$key"
+    has "$work/err" 'whole but for its newline, which is put back'
+    cli 0 audit verify "$work/bare.jsonl" --trust "$work/station.pub"
+    cli 0 write "$profile" --port ttyACM0 --key "$key" --log "$work/bare2.jsonl"
+    has "$work/err" 'is whole but lacks its newline'
+    cli 0 audit verify "$work/bare2.jsonl" --trust "$work/station.pub"
+    # A line removed and the chain after it computed again: the seq tells.
+    python3 - "$audit" "$work/gap.jsonl" <<'PY'
+import hashlib, json, sys
+lines = open(sys.argv[1], "rb").read().split(b"\n")[:-1]
+del lines[1]
+for i in range(1, len(lines)):
+    line = json.loads(lines[i])
+    line["prev"] = hashlib.sha256(lines[i - 1]).hexdigest()
+    lines[i] = json.dumps(line, separators=(",", ":")).encode()
+open(sys.argv[2], "wb").write(b"\n".join(lines) + b"\n")
+PY
+    cli 1 audit verify "$work/gap.jsonl"
+    has "$work/out" ': line 2 has seq 3 where 2 was due: 1 line before it was removed'
+    # The mismatch made verified and the lines after it chained again, their members in the
+    # order the station wrote them: marked in the report and counted nowhere.
+    forged=$(python3 - "$audit" "$work/forged.jsonl" <<'PY'
+import hashlib, json, sys
+lines = open(sys.argv[1], "rb").read().split(b"\n")[:-1]
+at = next(i for i, l in enumerate(lines) if b'"outcome":"mismatch"' in l)
+for i in range(at, len(lines)):
+    line = json.loads(lines[i])
+    if i == at:
+        line["outcome"] = "verified"
+        for key in ("differences", "fields"):
+            line.pop(key, None)
+    else:
+        line["prev"] = hashlib.sha256(lines[i - 1]).hexdigest()
+    lines[i] = json.dumps(line, separators=(",", ":")).encode()
+open(sys.argv[2], "wb").write(b"\n".join(lines) + b"\n")
+print(at + 1)
+PY
+)
+    cli 1 report "$work/forged.jsonl" --trust "$work/station.pub" --output "$work/forged.html"
+    has "$work/forged.html" "<tr class=\"failing\"><td class=\"n\">$forged</td>" \
+        "$((forged - 1)) attempts?: "
+    count "$work/forged.html" '<tr class="failing"><td class="n">' $((5 - forged))
+    ;;
+changed_under) # the record changed under a running station: noticed, nothing more appended to it,
+    # no head printed for it; the line owed kept
+    export XDG_DATA_HOME=$work/data
+    "$ctl" unplug 1
+    cli 0 write "$profile" --port ttyACM0 --log "$audit"
+    "$program" provision "$profile" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/out" 'ttyACM0 TL-0001 verified$' 1
+    # The line it just appended cut off, in place.
+    truncate -s $(($(stat -c %s "$audit") - $(tail -n 1 "$audit" | wc -c))) "$audit"
+    "$ctl" replug 1
+    wait "$pid" && fail "the station went on with its record changed: $(cat "$work/err")"
+    has "$work/err" 'was cut short under this station: it ends at seq 1, before line seq 2' \
+        'the line owed to the audit record is kept in '
+    count "$work/err" '^tempyra-cli: head ' 0
+    count "$audit" . 1
+    # Replaced by a copy of itself, as an editor saves a file.
+    "$ctl" unplug 0 && "$ctl" unplug 1
+    "$program" provision "$profile" --log "$audit" >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/err" 'waiting for loggers' 1
+    "$ctl" replug 0
+    eventually at_least "$work/out" 'ttyACM0 TL-0001 verified$' 1
+    cp "$audit" "$work/copy" && mv "$work/copy" "$audit"
+    "$ctl" replug 1
+    wait "$pid" && fail "the station went on with its record replaced: $(cat "$work/err")"
+    has "$work/err" 'was replaced by another file under this station'
+    count "$work/err" '^tempyra-cli: head ' 0
+    ;;
+owed) # a full disk, every listed logger verified: the station waits for its record; the lines it
+    # owes come home later, signed, and verify
+    mkdir "$work/disk"
+    mount -t tmpfs -o size=64k tmpfs "$work/disk" || { echo "SKIP: no tmpfs" >&2; exit 77; }
+    export XDG_DATA_HOME=$work/data
+    audit=$work/disk/audit.jsonl
+    cli 0 key new --key "$work/station.key"
+    cp "$work/out" "$work/station.pub"
+    printf 'TL-0001\nTL-0002\n' >"$work/list"
+    "$ctl" unplug 0 && "$ctl" unplug 1
+    "$program" provision "$profile" --expect "$work/list" --key "$work/station.key" --log "$audit" \
+        >"$work/out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/err" 'waiting for loggers' 1
+    cat /dev/zero >"$work/disk/filler" 2>/dev/null || true
+    "$ctl" replug 0 && "$ctl" replug 1
+    eventually at_least "$work/err" 'every expected logger is verified; waiting for the audit record to take the 2 lines' 1
+    sleep 1.5
+    kill -0 "$pid" 2>/dev/null || fail "the station ended with lines owed: $(cat "$work/err")"
+    ended "$pid" 1
+    owed=$(sed -n 's/^tempyra-cli: the 2 lines owed to the audit record are kept in \(.*\); "tempyra-cli audit append-owed .*/\1/p' "$work/err")
+    [[ -f $owed ]] || fail "no file of owed lines: $(cat "$work/err")"
+    rm "$work/disk/filler"
+    cli 0 audit append-owed "$audit" "$owed" --key "$work/station.key"
+    cli 0 audit append-owed "$audit" "$owed" --key "$work/station.key"
+    has "$work/err" 'holds 2 of these lines already'
+    cli 0 audit verify "$audit" --trust "$work/station.pub"
+    has "$work/out" 'lines 1 to 2 were owed to the record when written, appended late on '
+    count "$audit" '"outcome":"verified"' 2
     ;;
 full_disk) # the record cannot be written: not recorded, no further logger written, nothing lost
     mkdir "$work/disk"
@@ -442,10 +559,14 @@ full_disk) # the record cannot be written: not recorded, no further logger writt
     rm "$work/disk/filler"
     eventually at_least "$work/err" 'can be written again: 1 owed line appended' 1
     eventually at_least "$work/out" 'ttyACM1 TL-0002 verified$' 1
-    # Full again, and ended before it is not: the line owed goes to standard error, whole.
+    # Full again, and ended before it is not: the station waits for its record until a second
+    # Ctrl-C; the line owed goes to a file and to standard error, whole.
+    export XDG_DATA_HOME=$work/data
     cat /dev/zero >"$work/disk/filler" 2>/dev/null || true
     "$ctl" unplug 0 && "$ctl" replug 0
     eventually at_least "$work/out" 'TL-0001 verified, not recorded$' 2
+    kill -INT "$pid"
+    eventually at_least "$work/err" 'waiting for the audit record to take the line owed to it' 1
     ended "$pid" 1
     has "$work/err" '^\{"attempt":1,.*"device":"TL-0001".*"outcome":"verified"'
     count "$audit" '"outcome":"verified"' 2
