@@ -304,9 +304,37 @@ struct LockedRecord
     {
         return readWhole(file, kLargestRecord, error);
     }
+    // Reads the whole record and scans its lines. A line that cannot be read and that no repair
+    // line carries refuses it, with the advice to repair it, unless mending such lines is the
+    // work.
+    bool scanned(QString *error, bool mending = false)
+    {
+        std::optional<QByteArray> read = whole(error);
+        if (!read)
+            return false;
+        data = std::move(*read);
+        lines.emplace(data);
+        found = scan(*lines);
+        if (found.uncarried.isEmpty() || mending)
+            return true;
+        const int first = found.uncarried.first();
+        *error = found.uncarried.size() == 1 && first == found.last && !data.endsWith('\n')
+            ? tailCutMessage(file.fileName(), lines->at(first).size())
+            : cutMessage(file.fileName(), first + 1, lines->at(first).size(),
+                         found.uncarried.size() - 1);
+        return false;
+    }
+    // The last line that can be read, the one a repair line or a late one chains on from.
+    QByteArray lastReadable() const
+    {
+        return found.lastReadable < 0 ? QByteArray() : QByteArray(lines->at(found.lastReadable));
+    }
 
     QLockFile lockFile;
     QFile file;
+    QByteArray data;
+    std::optional<Audit::Lines> lines;
+    Scan found;
     bool existed = false; // when the lock was had
     bool gone = false;
 };
@@ -511,29 +539,21 @@ std::optional<Usable> usable(const QString &path, bool createFolder, QString *er
         return std::nullopt;
     }
     LockedRecord record(path);
-    if (!record.open(error))
-        return std::nullopt;
     // Every line is looked at once, before the first logger: a line that cannot be read, at the
     // end or anywhere, is mended before lines are chained after it.
-    const std::optional<QByteArray> data = record.whole(error);
-    if (!data)
+    if (!record.open(error))
         return std::nullopt;
-    const Lines lines(*data);
-    const Scan found = scan(lines);
-    if (!found.uncarried.isEmpty()) {
+    if (!record.scanned(error)) {
         if (cut)
-            *cut = true;
-        const int first = found.uncarried.first();
-        *error = found.uncarried.size() == 1 && first == found.last && !data->endsWith('\n')
-            ? tailCutMessage(path, lines.at(first).size())
-            : cutMessage(path, first + 1, lines.at(first).size(), found.uncarried.size() - 1);
+            *cut = !record.found.uncarried.isEmpty();
         return std::nullopt;
     }
+    const Scan &found = record.found;
     Usable result;
-    result.newlineMissing = !data->isEmpty() && !data->endsWith('\n') && found.last >= 0
-        && found.last + 1 == lines.size();
+    result.newlineMissing = !record.data.isEmpty() && !record.data.endsWith('\n') && found.last >= 0
+        && found.last + 1 == record.lines->size();
     if (found.last >= 0)
-        result.mark = {true, headOf(lines.at(found.last)), Files::identity(record.file)};
+        result.mark = {true, headOf(record.lines->at(found.last)), Files::identity(record.file)};
     else if (record.existed)
         result.mark.file = Files::identity(record.file);
     if (!record.existed) {
@@ -675,15 +695,12 @@ std::optional<Repaired> repair(const QString &path, const StationKey *key,
         return std::nullopt;
     }
     LockedRecord record(path);
-    if (!record.open(error, true))
+    if (!record.open(error, true) || !record.scanned(error, true))
         return std::nullopt;
-    const std::optional<QByteArray> data = record.whole(error);
-    if (!data)
-        return std::nullopt;
-    const Lines lines(*data);
-    const Scan found = scan(lines);
+    const Lines &lines = *record.lines;
+    const Scan &found = record.found;
     Repaired done;
-    const bool endsWithNewline = data->isEmpty() || data->endsWith('\n');
+    const bool endsWithNewline = record.data.isEmpty() || record.data.endsWith('\n');
     done.newline = !endsWithNewline && found.last >= 0 && found.last == found.lastReadable;
     QList<QJsonObject> repairs;
     for (int i : found.uncarried) {
@@ -706,9 +723,8 @@ std::optional<Repaired> repair(const QString &path, const StationKey *key,
         done.head = headOf(lines.at(found.last));
         return done;
     }
-    const QByteArray previous
-        = found.lastReadable < 0 ? QByteArray() : QByteArray(lines.at(found.lastReadable));
-    if (!appendChained(record.file, endsWithNewline, previous, repairs, key, error, &done.head))
+    if (!appendChained(record.file, endsWithNewline, record.lastReadable(), repairs, key, error,
+                       &done.head))
         return std::nullopt;
     return done;
 }
@@ -792,25 +808,14 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
     }
 
     LockedRecord record(recordPath);
-    if (!record.open(error))
+    if (!record.open(error) || !record.scanned(error))
         return std::nullopt;
-    const std::optional<QByteArray> data = record.whole(error);
-    if (!data)
-        return std::nullopt;
-    const Lines lines(*data);
-    const Scan found = scan(lines);
-    if (!found.uncarried.isEmpty()) {
-        const int first = found.uncarried.first();
-        *error
-            = cutMessage(recordPath, first + 1, lines.at(first).size(), found.uncarried.size() - 1);
-        return std::nullopt;
-    }
     AppendedOwed done;
     QList<QJsonObject> records;
     int number = 0;
     for (const auto &line : qAsConst(owed)) {
         ++number;
-        if (found.late.contains(line.first)) {
+        if (record.found.late.contains(line.first)) {
             ++done.already;
             continue;
         }
@@ -830,10 +835,8 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
     done.appended = records.size();
     if (records.isEmpty())
         return done;
-    const QByteArray previous
-        = found.lastReadable < 0 ? QByteArray() : QByteArray(lines.at(found.lastReadable));
-    if (!appendChained(record.file, data->isEmpty() || data->endsWith('\n'), previous, records, key,
-                       error, &done.head))
+    if (!appendChained(record.file, record.data.isEmpty() || record.data.endsWith('\n'),
+                       record.lastReadable(), records, key, error, &done.head))
         return std::nullopt;
     return done;
 }

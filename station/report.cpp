@@ -843,19 +843,32 @@ QStringList chainFaultTexts(const Audit::Verification &check, int most)
     return texts;
 }
 
+} // namespace Report
+
+namespace {
+
+// A stamp's time in UTC, as the record's texts give it.
+QString stampTime(const QJsonObject &stamp)
+{
+    const QDateTime time
+        = QDateTime::fromString(stamp.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    return QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+} // namespace
+
+namespace Report {
+
 QString repairText(const Audit::Verification::Repair &repair)
 {
     const QJsonObject &by = repair.by;
-    const QDateTime time
-        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
     return QStringLiteral("line %1 was %2 (%3 bytes); line %4 carries it, appended on %5 UTC by "
                           "%6 (operator %7) on %8; its bytes are unsigned%9")
         .arg(repair.cutLine)
         .arg(QLatin1String(repair.atEnd ? "cut short" : "garbled"))
         .arg(repair.bytes)
         .arg(repair.repairLine)
-        .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-             by.value(QStringLiteral("user")).toString(),
+        .arg(stampTime(by), by.value(QStringLiteral("user")).toString(),
              by.value(QStringLiteral("operator")).toString(),
              by.value(QStringLiteral("host")).toString(),
              repair.device.isEmpty()
@@ -866,14 +879,11 @@ QString repairText(const Audit::Verification::Repair &repair)
 QString lateText(const Audit::Verification::Late &late)
 {
     const QJsonObject &by = late.by;
-    const QDateTime time
-        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
     return QStringLiteral("%1 owed to the record when written, appended late on %2 UTC by %3 "
                           "(operator %4) on %5 from %6")
         .arg(lines(late.first, late.last)
                  + QLatin1String(late.first == late.last ? " was" : " were"),
-             QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-             by.value(QStringLiteral("user")).toString(),
+             stampTime(by), by.value(QStringLiteral("user")).toString(),
              by.value(QStringLiteral("operator")).toString(),
              by.value(QStringLiteral("host")).toString(),
              by.value(QStringLiteral("file")).toString());
