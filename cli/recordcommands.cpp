@@ -1,5 +1,7 @@
 #include "recordcommands.h"
 
+#include "station/terminaltext.h"
+
 #include "commands.h"
 #include "record/account.h"
 #include "record/audit.h"
@@ -144,7 +146,8 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
         if (check->head.seq > 0)
             texts.append(QStringLiteral("head %1").arg(check->head.text()));
         for (const QString &text : qAsConst(texts))
-            standardOutput() << path << ": " << text << Qt::endl;
+            // A record is anyone's to edit: what it names reaches the terminal escaped.
+            standardOutput() << path << ": " << terminalText(text) << Qt::endl;
     }
     return check->passed() ? kExitDone : kExitFailed;
 }
@@ -347,6 +350,6 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
         ? QStringList {Report::chainVerdict(*check)} + Report::chainFaultTexts(*check, 5)
         : Report::signatureTexts(*check);
     for (const QString &text : texts)
-        standardError() << "tempyra-cli: " << path << ": " << text << Qt::endl;
+        standardError() << "tempyra-cli: " << path << ": " << terminalText(text) << Qt::endl;
     return kExitFailed;
 }
