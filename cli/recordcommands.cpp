@@ -19,7 +19,8 @@
 namespace {
 
 const char *const kResults[] = {"whole", "broken", "unchained"};
-const char *const kFaults[] = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned"};
+const char *const kFaults[]
+    = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned", "role", "people"};
 // How many lines at fault in the chain the text names; --json gives them all.
 constexpr int kFaultsShown = 20;
 
@@ -115,8 +116,8 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
                  bool json)
 {
     QString error;
-    std::optional<Signature::TrustedKeys> trusted;
-    if (!trust.isEmpty() && !(trusted = Signature::readTrusted(trust, &error))) {
+    std::optional<Trust::Keys> trusted;
+    if (!trust.isEmpty() && !(trusted = Trust::read(trust, &error))) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
@@ -139,6 +140,7 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
             texts.append(Report::lateText(late));
         texts += Report::formTexts(*check);
         texts += Report::signatureTexts(*check);
+        texts += Report::peopleTexts(*check);
         for (const Audit::Verification::HeadCheck &head : check->heads)
             texts.append(
                 QStringLiteral("head %1 noted: %2")
@@ -220,9 +222,9 @@ int appendOwedRecord(const QString &path, const QString &owedPath, const QString
     if (!key)
         return kExitUsage;
     QString error;
-    Signature::TrustedKeys trusted;
+    Trust::Keys trusted;
     if (!trust.isEmpty()) {
-        const std::optional<Signature::TrustedKeys> read = Signature::readTrusted(trust, &error);
+        const std::optional<Trust::Keys> read = Trust::read(trust, &error);
         if (!read) {
             standardError() << "tempyra-cli: " << error << Qt::endl;
             return kExitUsage;
@@ -311,8 +313,8 @@ int showKey(const QString &keyPath)
 int writeReport(const QString &path, const Report::Options &options, const QString &output)
 {
     QString error;
-    std::optional<Signature::TrustedKeys> trusted;
-    if (!options.trust.isEmpty() && !(trusted = Signature::readTrusted(options.trust, &error))) {
+    std::optional<Trust::Keys> trusted;
+    if (!options.trust.isEmpty() && !(trusted = Trust::read(options.trust, &error))) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }

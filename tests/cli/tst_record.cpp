@@ -60,6 +60,13 @@ const StationKey &stationKey(int which)
     return *keys[which];
 }
 
+// A key trusted as a key file trusts it: for every role, at every time.
+Trust::Keys trustAll(const SigningKey &key)
+{
+    return {
+        {key.fingerprint(), {key.fingerprint(), key.publicKey(), {}, {}, true, {}, Trust::kNever}}};
+}
+
 QList<QByteArray> signedRecord(int count)
 {
     QList<QByteArray> lines;
@@ -195,7 +202,7 @@ void RecordTest::chain()
     QFETCH(QStringList, faults);
     QFETCH(int, unchained);
 
-    Signature::TrustedKeys trusted {{stationKey(0).fingerprint(), stationKey(0).publicKey()}};
+    const Trust::Keys trusted = trustAll(stationKey(0));
     const Audit::Verification check = Audit::verify(data, {trust ? &trusted : nullptr, {}});
     QCOMPARE(int(check.result), result);
     QCOMPARE(check.unchained, unchained);
@@ -276,7 +283,7 @@ void RecordTest::proof()
     QFETCH(QStringList, heads);
     QFETCH(QString, found);
 
-    Signature::TrustedKeys trusted;
+    Trust::Keys trusted;
     if (trust >= 0) {
         const QByteArray file = stationKey(trust).publicKeyFile();
         QTemporaryDir dir;
@@ -284,7 +291,7 @@ void RecordTest::proof()
         QVERIFY(pub.open(QIODevice::WriteOnly) && pub.write(file) == file.size());
         pub.close();
         QString error;
-        trusted = *Signature::readTrusted({dir.path()}, &error);
+        trusted = *Trust::read({dir.path()}, &error);
     }
     Audit::Checks checks {trust >= 0 ? &trusted : nullptr, {}};
     for (const QString &head : heads)
@@ -705,7 +712,7 @@ void RecordTest::report()
     buffer.open(QIODevice::WriteOnly);
     // The record's name goes into the style of each printed page's head.
     // Signed lines are checked with the station's key.
-    const Signature::TrustedKeys trusted {{stationKey(0).fingerprint(), stationKey(0).publicKey()}};
+    const Trust::Keys trusted = trustAll(stationKey(0));
     const Audit::Verification check
         = Audit::verify(data, {data.contains("\"signer\"") ? &trusted : nullptr, {}});
     QVERIFY(Report::write(buffer, data, check, QStringLiteral("a\"</style><b>.jsonl"),
