@@ -1,4 +1,5 @@
 #include "record/audit.h"
+#include "record/trust.h"
 #include "station/report.h"
 #include "station/session.h"
 #include "station/terminaltext.h"
@@ -33,6 +34,9 @@ private slots:
     void report();
     void lineForms_data();
     void lineForms();
+    void trust_data();
+    void trust();
+    void teamFile();
 };
 
 namespace {
@@ -808,6 +812,77 @@ void RecordTest::lineForms()
              qPrintable(rows.first()));
     if (readable)
         QCOMPARE(rows, tables(document.toJson(QJsonDocument::Compact)));
+}
+
+// Whether a team's key may sign as roles at a time: its roles, from and until, its revocation.
+void RecordTest::trust_data()
+{
+    QTest::addColumn<QString>("grants"); // team file lines of the key
+    QTest::addColumn<QString>("roles"); // asked for, joined by "|"
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("refusal"); // a part of it; empty: may sign
+
+    QTest::newRow("its role") << "role operator" << "operator" << "2026-12-07" << "";
+    QTest::newRow("another role") << "role operator" << "reviewer|approver" << "2026-12-07"
+                                  << "not trusted as reviewer or approver";
+    QTest::newRow("one of the roles asked")
+        << "role approver" << "reviewer|approver" << "2026-12-07" << "";
+    QTest::newRow("before from") << "role operator from 2026-12-08" << "operator"
+                                 << "2026-12-07T23:59:59Z" << "only from 2026-12-08 until -";
+    QTest::newRow("at until") << "role operator until 2026-12-07T12:00:00Z" << "operator"
+                              << "2026-12-07T12:00:00Z" << "only from - until";
+    QTest::newRow("within") << "role operator from 2026-12-01 until 2027-01-01" << "operator"
+                            << "2026-12-07T12:00:00Z" << "";
+    QTest::newRow("revoked, a line of the same second after it")
+        << "role operator\n  revoked 2026-12-07T12:00:00.500Z" << "operator"
+        << "2026-12-07T12:00:00.700Z" << "revoked from 2026-12-07T12:00:00.500Z";
+    QTest::newRow("revoked, a line before it holds")
+        << "role operator\n  revoked 2026-12-07T12:00:00.500Z" << "operator"
+        << "2026-12-07T12:00:00.300Z" << "";
+}
+
+void RecordTest::trust()
+{
+    QFETCH(QString, grants);
+    QFETCH(QString, roles);
+    QFETCH(QString, time);
+    QFETCH(QString, refusal);
+
+    const QByteArray &key = stationKey(0).publicKey();
+    const QByteArray team = "key " + Signature::fingerprint(key) + " Ana\n  ed25519 "
+        + key.toBase64() + "\n  " + grants.toUtf8() + '\n';
+    QString error;
+    const std::optional<Trust::Team> parsed = Trust::parseTeam(team, &error);
+    QVERIFY2(parsed, qPrintable(error));
+    QList<Trust::Role> asked;
+    for (const QString &role : roles.split(QLatin1Char('|')))
+        asked.append(*Trust::parseRole(role));
+    const QString found = parsed->keys.first().refusal(asked, *Trust::parseTime(time));
+    QVERIFY2(refusal.isEmpty() ? found.isEmpty() : found.contains(refusal), qPrintable(found));
+}
+
+// A team file reads back as written, and a person's name is the one their key signed.
+void RecordTest::teamFile()
+{
+    const SigningKey &key = stationKey(1);
+    Trust::Team team;
+    team.keys.append({key.fingerprint(), key.publicKey(), QStringLiteral("Zoë Lima"),
+                      key.sign(Trust::nameMessage(key.publicKey(), QStringLiteral("Zoë Lima"))),
+                      false,
+                      {{Trust::Role::Reviewer, *Trust::parseTime(QStringLiteral("2026-12-01")),
+                        Trust::kNever}},
+                      *Trust::parseTime(QStringLiteral("2026-12-20T08:00:00.250Z"))});
+    QString error;
+    const std::optional<Trust::Team> read = Trust::parseTeam(team.text(), &error);
+    QVERIFY2(read, qPrintable(error));
+    QCOMPARE(read->text(), team.text());
+    QCOMPARE(read->keys.first().revoked, team.keys.first().revoked);
+    // Another name under the same signature is refused, in a team file as in a key file.
+    QByteArray forged = team.text();
+    forged.replace("Zoë Lima", "Eve Lima");
+    QVERIFY(!Trust::parseTeam(forged, &error));
+    QVERIFY2(error.contains(QLatin1String("not signed by that key")), qPrintable(error));
+    QVERIFY(!Trust::parseTime(QStringLiteral("2026-12-07T08:00:00")));
 }
 
 QTEST_GUILESS_MAIN(RecordTest)
