@@ -429,6 +429,72 @@ note "Audit record: $((runs * 10)) appends to each record in turn, median per ap
     "of processor time in all threads without --trust, $(value "$work/report-trust.txt" cpu_ms) ms" \
     "with it); peak resident memory of the process."
 
+# --- 6b. People who sign: a person's key opened, a run signed in, a record of runs and sign-offs --
+
+mkdir -m 700 "$work/people"
+(umask 077 && "$bin/bench-audit" people 5 "$work/people") >"$work/people.txt"
+unlock_ms=$(value "$work/people.txt" unlock_ms)
+row "Person key opened with its passphrase (ms)" "$unlock_ms" - - "≤ 1000 ms" "$(at_most "$unlock_ms" 1000)"
+python3 bench/measure.py 5 --ok 0 -- "$cli" audit verify "$work/people/people.jsonl" \
+    --trust "$work/people/team.txt" >"$work/verify-people.txt"
+people_ms=$(value "$work/verify-people.txt" wall_ms)
+row "audit verify --trust TEAM, 100,000 lines with people (ms)" "$people_ms" - - "< 3000 ms" \
+    "$(at_most "$people_ms" 2999.9)"
+# 32 loggers plugged in at once, with an operator signed in and without, three runs each: from
+# the first plug-in to the last logger verified.
+cradle_run() {
+    set -euo pipefail
+    local n tag=$1
+    shift
+    for n in $(seq 0 31); do "$TEMPYRA_VUSB_CTL" unplug "$n"; done
+    seq -f 'TL-%04g' 32 >"$work/cradles"
+    "$cli" provision "$work/profile.json" --expect "$work/cradles" --log "$work/cradles-$tag.jsonl" \
+        --json "$@" >"$work/cradles-$tag.json" 2>/dev/null &
+    local pid=$!
+    sleep 1.5
+    local first
+    first=$(date +%s%N)
+    for n in $(seq 0 31); do "$TEMPYRA_VUSB_CTL" replug "$n" & done
+    wait
+    python3 - "$work/cradles-$tag.json" "$first" <<'PY'
+import datetime, json, sys
+last = max(datetime.datetime.strptime(l["time"], "%Y-%m-%dT%H:%M:%S.%fZ")
+           .replace(tzinfo=datetime.timezone.utc).timestamp() * 1000
+           for l in json.load(open(sys.argv[1]))["loggers"] if l["outcome"] == "verified")
+print(f"span_ms {last - int(sys.argv[2]) / 1e6:.0f}")
+PY
+}
+signed_cradles() {
+    set -euo pipefail
+    local round
+    for round in 1 2 3; do
+        cradle_run plain-$round | sed 's/^/plain_/'
+        cradle_run signed-$round --sign-as "$work/people/ana.key" \
+            --passphrase-file "$work/people/pass" | sed 's/^/signed_/'
+    done
+}
+status=0
+on_bench "${cradles[@]}" -- bash -c "$(declare -f cradle_run signed_cradles); signed_cradles" \
+    >"$work/signed-cradles.txt" || status=$?
+if [[ $status -eq 0 ]]; then
+    median3() { grep "^$1_span_ms" "$work/signed-cradles.txt" | awk '{print $2}' | sort -n | sed -n 2p; }
+    plain=$(median3 plain)
+    signed=$(median3 signed)
+    ratio=$(calc "$signed / $plain")
+    row "provision, 32 loggers, operator signed in: first plug-in to last verified (ms)" "$signed" \
+        "$plain" "${ratio}×" "≤ 1.1× (no operator signed in)" "$(at_most "$ratio" 1.1)"
+else
+    skipped "provision, 32 loggers, operator signed in: first plug-in to last verified (ms)" \
+        "≤ 1.1× (no operator signed in)"
+fi
+note "People: opening a person's key is one Argon2id derivation (libsodium's moderate limits," \
+    "256 MiB) and one secretbox, median of 5. The record of people has 100,000 lines in runs of" \
+    "999, each signed in and out by its operator's key, a sign-off every 10,000 lines, and is" \
+    "checked against a team file that trusts the station, the operator and the reviewer each in" \
+    "its role. The run with an operator signed in opens the key before the station starts (not" \
+    "counted: the figure starts at the first plug-in) and appends one more line at each end;" \
+    "median of 3 runs each, alternated."
+
 # --- 7. Windows under Wine: start-up, Connect and Read, a verified write; package sizes ----------
 
 windows_build=${BENCH_WINDOWS_DIR:-build-windows}

@@ -86,6 +86,30 @@ QJsonObject verificationJson(const QString &path, const Audit::Verification &che
         late.append(entry);
     }
     result.insert(QStringLiteral("late"), late);
+    QJsonArray runs;
+    for (const Audit::Verification::Run &run : check.runs)
+        runs.append(QJsonObject {
+            {QStringLiteral("person"), QLatin1String(run.person)},
+            {QStringLiteral("name"), run.name},
+            {QStringLiteral("proven"), run.proven},
+            {QStringLiteral("station"), QLatin1String(run.station)},
+            {QStringLiteral("signIn"), run.signIn},
+            {QStringLiteral("signOut"), run.signOut ? QJsonValue(run.signOut) : QJsonValue()},
+            {QStringLiteral("last"), run.last},
+            {QStringLiteral("attempts"), run.lines}});
+    result.insert(QStringLiteral("runs"), runs);
+    QJsonArray signOffs;
+    for (const Audit::Verification::SignOff &off : check.signOffs)
+        signOffs.append(QJsonObject {{QStringLiteral("line"), off.line},
+                                     {QStringLiteral("person"), QLatin1String(off.person)},
+                                     {QStringLiteral("name"), off.name},
+                                     {QStringLiteral("proven"), off.proven},
+                                     {QStringLiteral("meaning"), off.meaning},
+                                     {QStringLiteral("reason"), off.reason},
+                                     {QStringLiteral("covers"), off.covers.text()},
+                                     {QStringLiteral("coversLine"), off.coversLine}});
+    result.insert(QStringLiteral("signOffs"), signOffs);
+    result.insert(QStringLiteral("signedOffThrough"), check.signedOffThrough);
     QJsonArray heads;
     for (const Audit::Verification::HeadCheck &head : check.heads) {
         QJsonObject entry {{QStringLiteral("head"), head.head.text()},

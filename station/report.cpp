@@ -910,7 +910,19 @@ QStringList peopleTexts(const Audit::Verification &check)
     for (const Audit::Verification::Fault &fault : check.faults)
         if (fault.kind == Audit::Verification::Fault::People)
             texts.append(QStringLiteral("line %1 %2").arg(fault.line).arg(fault.problem));
+    // A screenful of runs: every one not signed out, and the last ones that were; --json has
+    // them all.
+    constexpr int kRunsNamed = 12;
+    const int closed
+        = int(std::count_if(check.runs.cbegin(), check.runs.cend(),
+                            [](const Audit::Verification::Run &run) { return run.signOut > 0; }));
+    if (closed > kRunsNamed)
+        texts.append(QStringLiteral("%1 earlier runs signed in and out (--json lists them)")
+                         .arg(closed - kRunsNamed));
+    int skip = closed - kRunsNamed;
     for (const Audit::Verification::Run &run : check.runs) {
+        if (run.signOut > 0 && skip-- > 0)
+            continue;
         const QString in = utc(run.in, "yyyy-MM-dd hh:mm");
         const QString out = !run.signOut ? QString()
             : utc(run.out, "yyyy-MM-dd") == utc(run.in, "yyyy-MM-dd")
