@@ -217,6 +217,28 @@ private slots:
         }
     }
 
+    void offeredZones_data()
+    {
+        QTest::addColumn<QByteArrayList>("platform");
+        QTest::addColumn<QByteArrayList>("offered");
+        QTest::newRow("only the UTC+hh:mm form")
+            << QByteArrayList {"Asia/Kolkata", "UTC",       "UTC+05:30", "UTC+5:30",  "UTC+05:3",
+                               "UTC+05:300",   "UTC 05:30", "UTC+05.30", "utc+05:30", "UTC+0a:30",
+                               "UTC-03:30",    "GMT+05:30", "Zulu"}
+            << QByteArrayList {"UTC+05:30", "UTC-03:30"};
+        QByteArrayList forty;
+        for (int hours = 0; hours < 40; ++hours)
+            forty << QByteArrayLiteral("UTC+") + QByteArray::number(hours).rightJustified(2, '0')
+                    + ":00";
+        QTest::newRow("the last 38, in the platform's order") << forty << forty.mid(2);
+    }
+    void offeredZones()
+    {
+        QFETCH(QByteArrayList, platform);
+        QFETCH(QByteArrayList, offered);
+        QCOMPARE(TimeZones::offeredZones(platform), offered);
+    }
+
     void portLook_data()
     {
         // A tree of tty class entries (class/), sysfs devices (devices/) and udev records (udev/).
