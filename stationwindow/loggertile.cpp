@@ -61,7 +61,8 @@ LoggerTile::LoggerTile(const QString &logger, QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     setFixedSize(tileSize(font()));
     m_symbol->setFont(scaled(font(), 1.6, true));
-    m_name->setFont(scaled(font(), 1.5, true));
+    m_name->setFont(scaled(font(), 1.7, true));
+    m_detail->setFont(scaled(font(), 1.1, false));
     m_detail->setWordWrap(true);
     m_detail->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_name->setTextFormat(Qt::PlainText);
@@ -84,7 +85,7 @@ LoggerTile::LoggerTile(const QString &logger, QWidget *parent)
 QSize LoggerTile::tileSize(const QFont &font)
 {
     const int line = QFontMetrics(font).height();
-    return {line * 19 / 2, line * 13 / 2};
+    return {line * 11, line * 15 / 2};
 }
 
 void LoggerTile::setView(const StationText::View &view)
@@ -94,7 +95,7 @@ void LoggerTile::setView(const StationText::View &view)
     m_symbol->setText(QString::fromUtf8(l.symbol));
     // The word as large as the tile lets it be: "not recorded" is the longest.
     const QString word = StationText::word(view.state);
-    QFont wordFont = scaled(font(), 1.35, true);
+    QFont wordFont = scaled(font(), 1.5, true);
     const int room = width() - 22 - m_symbol->sizeHint().width();
     while (QFontMetrics(wordFont).horizontalAdvance(word) > room
            && wordFont.pointSizeF() > font().pointSizeF())
