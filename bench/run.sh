@@ -485,6 +485,10 @@ else
     die "the Windows benchmark failed (exit $status)"
 fi
 
+# --- 8. The station window (bench/station.sh) ---------------------------------------------------
+
+source bench/station.sh
+
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- RESULTS.md -------------------------------------------------------------------------------
