@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The station window as a screen reader sees it: the unmodified tempyra-station under Xvfb with a
+# session D-Bus and the accessibility bus, read through AT-SPI (pyatspi) while it provisions. Run
+#   xvfb-run -a tempyra-vusb --logger --logger='--device-id TL-0099' -- \
+#       dbus-run-session station_atspi.sh TEMPYRA_STATION
+# Also: a second tempyra-station on the computer is refused, naming the first.
+set -euo pipefail
+program=$1
+: "${TEMPYRA_VUSB_DIR:?run through tempyra-vusb}" "${DISPLAY:?run under Xvfb}"
+launcher=/usr/libexec/at-spi-bus-launcher
+[[ -x $launcher ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null \
+    || { echo "station_atspi: no at-spi2-core or python3-pyatspi" >&2; exit 77; }
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "station_atspi: FAIL: $*" >&2; exit 1; }
+export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 HOME=$work
+"$launcher" --launch-immediately &
+# The registry first, so that the window registers with it as it starts.
+/usr/bin/python3 -c 'import pyatspi; pyatspi.Registry.getDesktop(0)'
+
+echo '{"alarm": {"enabled": true, "lower": 2, "upper": 8}, "interval": "00:10"}' >"$work/profile.json"
+printf 'TL-0001\nTL-0002\n' >"$work/list.txt"
+"$program" --profile "$work/profile.json" --expect "$work/list.txt" --operator "Ana Lima" \
+    --log "$work/audit.jsonl" 2>"$work/err" &
+station=$!
+
+# The names a screen reader reads: of every object of tempyra-station, one a line.
+cat >"$work/names.py" <<'PY'
+import pyatspi
+def walk(acc):
+    yield acc.name
+    for i in range(acc.childCount):
+        yield from walk(acc.getChildAtIndex(i))
+for app in pyatspi.Registry.getDesktop(0):
+    if app is not None and app.name == "tempyra-station":
+        print("\n".join(name for name in walk(app) if name))
+PY
+read_names() { /usr/bin/python3 "$work/names.py" >"$work/names" 2>/dev/null; }
+says() { grep -qE -- "$1" "$work/names"; }
+heard() {
+    read_names
+    says '^1 of 2 verified$' && says '^TL-0001 verified: set at [0-9]{2}:[0-9]{2}:[0-9]{2}$' \
+        && says '^TL-0099 refused: not on the list: put it aside$' && says '^TL-0002 waiting$'
+}
+for _ in $(seq 300); do heard && break; sleep 0.2; done
+heard || fail "a screen reader reads: $(cat "$work/names") $(cat "$work/err")"
+
+# A second station is refused and names the first.
+second=0
+timeout 10 "$program" 2>"$work/second.err" || second=$?
+grep -q "a station is running on this computer already (process $station of " "$work/second.err" \
+    || fail "the second station: status $second, $(cat "$work/second.err")"
+kill -TERM "$station"
+wait "$station" || fail "the station ended with $? on SIGTERM"
+echo "station_atspi: a screen reader reads the tiles and the counter"
