@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace {
@@ -82,6 +83,19 @@ LoggerTile::LoggerTile(const QString &logger, QWidget *parent)
     setView(m_view);
 }
 
+void LoggerTile::paintEvent(QPaintEvent *)
+{
+    // A rounded tile, and a focus ring thick enough to see across a table.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool focused = hasFocus();
+    const int pen = focused ? 4 : 2;
+    painter.setPen(QPen(palette().color(focused ? QPalette::Highlight : QPalette::Mid), pen));
+    painter.setBrush(palette().color(QPalette::Window));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(pen / 2.0, pen / 2.0, -pen / 2.0, -pen / 2.0),
+                            6, 6);
+}
+
 QSize LoggerTile::tileSize(const QFont &font)
 {
     const int line = QFontMetrics(font).height();
@@ -107,14 +121,15 @@ void LoggerTile::setView(const StationText::View &view)
     m_detail->setText(elided);
     const QString spoken = StationText::spoken(m_logger, view);
     setToolTip(spoken);
-    // The frame is drawn by the style sheet: a focus ring thick enough to see across a table.
-    const QString ground = l.ground.isValid() ? l.ground.name() : QStringLiteral("palette(base)");
-    const QString text = l.text.isValid() ? l.text.name() : QStringLiteral("palette(text)");
-    setStyleSheet(QStringLiteral("#tile { background: %1; border: 2px solid palette(mid); "
-                                 "border-radius: 6px; }"
-                                 "#tile:focus { border: 4px solid palette(highlight); }"
-                                 "#tile QLabel { color: %2; background: transparent; }")
-                      .arg(ground, text));
+    // Colours through the palette, not a style sheet: 32 tiles changing state at once would
+    // each have their style sheet parsed again.
+    QPalette palette = parentWidget() ? parentWidget()->palette() : this->palette();
+    palette.setColor(QPalette::Window,
+                     l.ground.isValid() ? l.ground : palette.color(QPalette::Base));
+    palette.setColor(QPalette::WindowText,
+                     l.text.isValid() ? l.text : palette.color(QPalette::Text));
+    setPalette(palette);
+    update();
     if (accessibleName() != spoken) {
         setAccessibleName(spoken);
         QAccessibleEvent event(this, QAccessible::NameChanged);

@@ -24,6 +24,19 @@ public:
     static QSize tileSize(const QFont &font);
     QSize sizeHint() const override { return tileSize(font()); }
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QFrame::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        QFrame::focusOutEvent(event);
+        update();
+    }
+
 private:
     QString m_logger;
     StationText::View m_view;

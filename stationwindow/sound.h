@@ -18,6 +18,10 @@ public:
     ~Sound() override;
 
     void play(Cue cue);
+    /// Loads the sounds and opens the sound output; done on the first play() otherwise. Setting
+    /// up the output takes longer than building the window, so the window asks after its first
+    /// frame.
+    void prepare();
     void setMuted(bool muted) { m_muted = muted; }
     bool muted() const { return m_muted; }
 

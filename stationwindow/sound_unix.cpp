@@ -11,18 +11,24 @@ struct Sound::Player
 
 Sound::Sound(QObject *parent)
     : QObject(parent)
-    , m_player(new Player)
+{ }
+
+Sound::~Sound() = default;
+
+void Sound::prepare()
 {
+    if (m_player)
+        return;
+    m_player.reset(new Player);
     m_player->problem.setSource(QUrl(QStringLiteral("qrc:/sounds/problem.wav")));
     m_player->allVerified.setSource(QUrl(QStringLiteral("qrc:/sounds/all-verified.wav")));
 }
-
-Sound::~Sound() = default;
 
 void Sound::play(Cue cue)
 {
     if (m_muted)
         return;
+    prepare();
     (cue == Problem ? m_player->problem : m_player->allVerified).play();
     emit played(cue);
 }

@@ -26,9 +26,14 @@ QByteArray wav(const QString &name)
 
 Sound::Sound(QObject *parent)
     : QObject(parent)
-    , m_player(new Player {wav(QStringLiteral(":/sounds/problem.wav")),
-                           wav(QStringLiteral(":/sounds/all-verified.wav"))})
 { }
+
+void Sound::prepare()
+{
+    if (!m_player)
+        m_player.reset(new Player {wav(QStringLiteral(":/sounds/problem.wav")),
+                                   wav(QStringLiteral(":/sounds/all-verified.wav"))});
+}
 
 Sound::~Sound()
 {
@@ -39,6 +44,7 @@ void Sound::play(Cue cue)
 {
     if (m_muted)
         return;
+    prepare();
     const QByteArray &bytes = cue == Problem ? m_player->problem : m_player->allVerified;
     if (!bytes.isEmpty())
         PlaySoundW(reinterpret_cast<LPCWSTR>(bytes.constData()), nullptr,

@@ -434,6 +434,16 @@ LoggerTile *StationWindow::tileFor(const QString &logger)
     return tile;
 }
 
+bool StationWindow::event(QEvent *event)
+{
+    // The sound output is opened once the first frame is on the screen.
+    if (event->type() == QEvent::Paint && !m_painted) {
+        m_painted = true;
+        QTimer::singleShot(0, m_sound, &Sound::prepare);
+    }
+    return QMainWindow::event(event);
+}
+
 bool StationWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ui->tilesArea->viewport() && event->type() == QEvent::Resize)

@@ -45,6 +45,7 @@ signals:
     void runFinished();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -99,4 +100,5 @@ private:
     bool m_finished = false;
     bool m_closeWhenDone = false;
     int m_columns = 0;
+    bool m_painted = false;
 };

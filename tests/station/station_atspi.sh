@@ -14,16 +14,8 @@ work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "station_atspi: FAIL: $*" >&2; exit 1; }
 export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 HOME=$work
-"$launcher" --launch-immediately &
-# The registry first, so that the window registers with it as it starts.
-/usr/bin/python3 -c 'import pyatspi; pyatspi.Registry.getDesktop(0)'
-
 echo '{"alarm": {"enabled": true, "lower": 2, "upper": 8}, "interval": "00:10"}' >"$work/profile.json"
 printf 'TL-0001\nTL-0002\n' >"$work/list.txt"
-"$program" --profile "$work/profile.json" --expect "$work/list.txt" --operator "Ana Lima" \
-    --log "$work/audit.jsonl" 2>"$work/err" &
-station=$!
-
 # The names a screen reader reads: of every object of tempyra-station, one a line.
 cat >"$work/names.py" <<'PY'
 import pyatspi
@@ -42,6 +34,19 @@ heard() {
     says '^1 of 2 verified$' && says '^TL-0001 verified: set at [0-9]{2}:[0-9]{2}:[0-9]{2}$' \
         && says '^TL-0099 refused: not on the list: put it aside$' && says '^TL-0002 waiting$'
 }
+registered() { /usr/bin/python3 -c 'import pyatspi, sys
+sys.exit(not any(a and a.name == "tempyra-station" for a in pyatspi.Registry.getDesktop(0)))'; }
+# Started again once if it never registers: on a loaded machine Qt's bridge may miss the bus.
+for attempt in 1 2; do
+    "$program" --profile "$work/profile.json" --expect "$work/list.txt" --operator "Ana Lima" \
+        --log "$work/audit.jsonl" 2>"$work/err" &
+    station=$!
+    [[ $attempt -eq 2 ]] || "$launcher" --launch-immediately &
+    for _ in $(seq 50); do registered && break 2; sleep 0.2; done
+    echo "station_atspi: the window did not register with the accessibility bus; once more" >&2
+    kill "$station"
+    wait "$station" || true
+done
 for _ in $(seq 300); do heard && break; sleep 0.2; done
 heard || fail "a screen reader reads: $(cat "$work/names") $(cat "$work/err")"
 
