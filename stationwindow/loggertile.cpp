@@ -99,7 +99,7 @@ void LoggerTile::paintEvent(QPaintEvent *)
 QSize LoggerTile::tileSize(const QFont &font)
 {
     const int line = QFontMetrics(font).height();
-    return {line * 11, line * 15 / 2};
+    return {line * 21 / 2, line * 15 / 2};
 }
 
 void LoggerTile::setView(const StationText::View &view)

@@ -453,8 +453,10 @@ bool StationWindow::eventFilter(QObject *watched, QEvent *event)
 
 void StationWindow::layOutTiles()
 {
-    const int width = ui->tilesArea->viewport()->width()
-        - ui->tilesArea->verticalScrollBar()->sizeHint().width();
+    // Room for the scroll bar, which comes once the tiles are more than the window holds.
+    const QScrollBar *bar = ui->tilesArea->verticalScrollBar();
+    const int width
+        = ui->tilesArea->viewport()->width() - (bar->isVisible() ? 0 : bar->sizeHint().width());
     const int columns
         = qMax(1, (width + kTileSpacing) / (LoggerTile::tileSize(font()).width() + kTileSpacing));
     if (columns == m_columns)
@@ -549,9 +551,12 @@ void StationWindow::finished()
     ui->doneLabel->setText(allVerified
                                ? QStringLiteral("\u2714 Every listed logger is verified")
                                : QStringLiteral("Shipment ended: %1").arg(ui->counter->text()));
-    QPalette palette = ui->doneLabel->palette();
+    // A shipment short of its list in red: light on a dark theme's ground, dark on a light one.
+    QPalette palette = this->palette();
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
     palette.setColor(QPalette::WindowText,
-                     allVerified ? palette.color(QPalette::WindowText) : QColor(0xb0, 0x1c, 0x1c));
+                     allVerified ? palette.color(QPalette::WindowText)
+                                 : (dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xb0, 0x1c, 0x1c)));
     ui->doneLabel->setPalette(palette);
 
     Audit::Head head = m_station->head();
