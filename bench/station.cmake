@@ -9,3 +9,6 @@ add_executable(bench-station-run station_run.cpp)
 target_link_libraries(bench-station-run PRIVATE tempyra_stationwindow tempyra_stationresources
     tempyra_benchprobe tempyra_warnings)
 add_dependencies(bench bench-station-window bench-station-form bench-station-run)
+if(TARGET tempyra-station-sound)
+    add_dependencies(bench tempyra-station-sound)
+endif()
