@@ -116,8 +116,9 @@ void LoggerTile::setView(const StationText::View &view)
         wordFont.setPointSizeF(wordFont.pointSizeF() - 0.5);
     m_word->setFont(wordFont);
     m_word->setText(word);
+    // Two lines and a half of it at most: the whole is in the tooltip and the accessible name.
     const QString elided
-        = m_detail->fontMetrics().elidedText(view.detail, Qt::ElideRight, (width() - 16) * 3);
+        = m_detail->fontMetrics().elidedText(view.detail, Qt::ElideRight, (width() - 16) * 5 / 2);
     m_detail->setText(elided);
     const QString spoken = StationText::spoken(m_logger, view);
     setToolTip(spoken);

@@ -87,10 +87,12 @@ View attemptView(const Attempt &attempt, int retries)
         detail = QStringLiteral("not on the list: put it aside");
         break;
     }
+    // What the person at the bench does comes first, where a tile has room for little.
     if (attempt.whenBack)
-        detail += QStringLiteral("; plug it in again (attempt %1 of %2)")
-                      .arg(attempt.number + 1)
-                      .arg(retries + 1);
+        detail = QStringLiteral("plug it in again (attempt %1 of %2): ")
+                     .arg(attempt.number + 1)
+                     .arg(retries + 1)
+            + detail;
     else if (attempt.again)
         detail += QStringLiteral("; trying again (attempt %1 of %2)")
                       .arg(attempt.number + 1)

@@ -305,6 +305,33 @@ private slots:
                  qPrintable(line));
     }
 
+    // Pulled out during its read-back (it takes a second to answer): the tile says to plug it in
+    // again, and the logger is taken on the port it comes back on.
+    void unplugged()
+    {
+        QFile list(path(QStringLiteral("one.txt")));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("TL-0004\n");
+        list.close();
+        QVERIFY(bench("unplug", 1));
+        Choices::Given given = choices(list.fileName());
+        given.replyTimeout = QStringLiteral("3000");
+        start(given);
+        QTRY_VERIFY_WITH_TIMEOUT(benchLog(0).contains("cmd 0 "), kPatienceMs);
+        QVERIFY(bench("unplug", 0));
+        const QRegularExpression again(
+            "^TL-0004 failed: plug it in again \\(attempt 2 of 2\\): the line ended");
+        QTRY_VERIFY2_WITH_TIMEOUT(again.match(tileSays("TL-0004")).hasMatch(),
+                                  qPrintable(tileSays("TL-0004")), kPatienceMs);
+        screenshot(QStringLiteral("plug-in-again"));
+        QVERIFY(bench("replug", 1));
+        QTRY_VERIFY_WITH_TIMEOUT(child<QWidget>("doneBox")->isVisible(), kPatienceMs);
+        QVERIFY2(tileSays("TL-0004").startsWith("TL-0004 verified"),
+                 qPrintable(tileSays("TL-0004")));
+        QCOMPARE(spoken(child<QLabel>("doneLabel")),
+                 QStringLiteral("\u2714 Every listed logger is verified"));
+    }
+
     // A start refused: nothing written, the CLI's words on the choice screen, the field concerned
     // in focus.
     void refused_data()
