@@ -31,6 +31,7 @@ expected=(
     ./usr/bin/tempyra-config
     ./usr/bin/tempyra-cli
     ./usr/bin/tempyra-station
+    ./usr/lib/tempyra-station/tempyra-station-sound.so
     ./usr/share/man/man1/tempyra-cli.1.gz
     ./usr/share/applications/tempyra-config.desktop
     ./usr/share/applications/tempyra-station.desktop
