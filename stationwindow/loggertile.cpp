@@ -1,5 +1,7 @@
 #include "stationwindow/loggertile.h"
 
+#include "station/terminaltext.h"
+
 #include <QAccessible>
 #include <QLabel>
 #include <QPainter>
@@ -54,7 +56,7 @@ LoggerTile::LoggerTile(const QString &logger, QWidget *parent)
     : QFrame(parent)
     , m_logger(logger)
     , m_symbol(new QLabel(this))
-    , m_name(new QLabel(logger, this))
+    , m_name(new QLabel(terminalText(logger), this))
     , m_word(new QLabel(this))
     , m_detail(new QLabel(this))
 {
@@ -117,8 +119,8 @@ void LoggerTile::setView(const StationText::View &view)
     m_word->setFont(wordFont);
     m_word->setText(word);
     // Two lines and a half of it at most: the whole is in the tooltip and the accessible name.
-    const QString elided
-        = m_detail->fontMetrics().elidedText(view.detail, Qt::ElideRight, (width() - 16) * 5 / 2);
+    const QString elided = m_detail->fontMetrics().elidedText(
+        terminalText(view.detail), Qt::ElideRight, (width() - 16) * 5 / 2);
     m_detail->setText(elided);
     const QString spoken = StationText::spoken(m_logger, view);
     setToolTip(spoken);

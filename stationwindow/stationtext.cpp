@@ -1,5 +1,7 @@
 #include "stationwindow/stationtext.h"
 
+#include "station/terminaltext.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QStringList>
@@ -116,9 +118,11 @@ View attemptView(const Attempt &attempt, int retries)
 
 QString spoken(const QString &logger, const View &view)
 {
-    QString text = logger + QLatin1Char(' ') + word(view.state);
+    // A logger's identifier and what it read back may hold characters that reorder or hide what
+    // a person reads, on the screen as on a terminal.
+    QString text = terminalText(logger) + QLatin1Char(' ') + word(view.state);
     if (!view.detail.isEmpty())
-        text += QStringLiteral(": ") + view.detail;
+        text += QStringLiteral(": ") + terminalText(view.detail);
     return text;
 }
 

@@ -332,6 +332,18 @@ private slots:
                  QStringLiteral("\u2714 Every listed logger is verified"));
     }
 
+    // An identifier with a carriage return in it: shown and read out escaped, not obeyed.
+    void controlCharacters()
+    {
+        start(choices());
+        const QString id = QStringLiteral("TL-0009\rX");
+        QTRY_VERIFY_WITH_TIMEOUT(window->tile(id), kPatienceMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(tileSays(id).startsWith("TL-0009\\rX verified: set at"),
+                                  qPrintable(tileSays(id)), kPatienceMs);
+        for (const QLabel *label : window->tile(id)->findChildren<QLabel *>())
+            QVERIFY2(!label->text().contains(QLatin1Char('\r')), qPrintable(label->text()));
+    }
+
     // A start refused: nothing written, the CLI's words on the choice screen, the field concerned
     // in focus.
     void refused_data()
