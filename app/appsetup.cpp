@@ -8,15 +8,6 @@
 #include <QSerialPort>
 #include <QWidget>
 
-void prepareDisplayScaling()
-{
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    // Pass-through: 125 % and 150 % scale by 1.25 and 1.5, not rounded to 1 or 2.
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
-}
-
 void prepareApplication(QApplication &app, QWidget &mainWindow)
 {
     // The window's destructor closes the port, and with it goes the port's lock file.

@@ -1,11 +1,12 @@
 #include "app/appsetup.h"
+#include "app/display.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    prepareDisplayScaling();
+    prepareDisplay();
     QApplication app(argc, argv);
     MainWindow window;
     prepareApplication(app, window);

@@ -9,8 +9,15 @@
 //                                    after a write (lock, end of the file, one write flushed to
 //                                    the disk), the signed record's signed; prints the median
 //                                    of each.
+//   bench-audit people RUNS DIR      Makes in DIR a station key, two people's keys sealed with
+//                                    the passphrase of DIR/pass, a team file trusting them, and
+//                                    a record of 100,000 lines in runs of 999 signed in and out
+//                                    by the operator, signed off every 10,000 lines; prints the
+//                                    median time of opening a person's key, RUNS times.
 
 #include "record/audit.h"
+#include "record/personkey.h"
+#include "record/trust.h"
 #include "benchprobe.h"
 
 #include <QCoreApplication>
@@ -133,6 +140,99 @@ void append(int runs, const QString &dir)
     BenchProbe::report("append_signed_us", median(records[2].us));
 }
 
+// A person's line, as a station or audit sign-off writes it.
+QJsonObject personLine(const char *kind, const PersonKey &person, QJsonObject what)
+{
+    what.insert(QStringLiteral("zone"), QStringLiteral("UTC"));
+    return {{QLatin1String(kind), what},
+            {QStringLiteral("person"), QLatin1String(person.fingerprint())},
+            {QStringLiteral("host"), QStringLiteral("dispatch-desk-2")},
+            {QStringLiteral("operator"), person.name()},
+            {QStringLiteral("time"), QStringLiteral("2026-12-06T23:00:01.922Z")},
+            {QStringLiteral("user"), QStringLiteral("ana")}};
+}
+
+void people(int runs, const QString &dir)
+{
+    QFile pass(dir + QStringLiteral("/pass"));
+    if (!pass.open(QIODevice::WriteOnly) || pass.write("bench passphrase\n") < 0)
+        fail(pass.errorString());
+    pass.close();
+    QString error;
+    const std::optional<SecretBytes> secret = Passphrase::fromFile(pass.fileName(), &error);
+    const std::optional<StationKey> station = stationKey(dir + QStringLiteral("/station.key"));
+    std::optional<PersonKey> operatorKey
+        = secret ? PersonKey::create(dir + QStringLiteral("/ana.key"), QStringLiteral("Ana Lima"),
+                                     *secret, {}, &error)
+                 : std::nullopt;
+    std::optional<PersonKey> reviewer
+        = operatorKey ? PersonKey::create(dir + QStringLiteral("/quinn.key"),
+                                          QStringLiteral("Quinn QA"), *secret, {}, &error)
+                      : std::nullopt;
+    if (!reviewer)
+        fail(error);
+    Trust::Team team;
+    const auto trust = [&team](const SigningKey &key, const QString &name, const QByteArray &sig,
+                               Trust::Role role) {
+        team.keys.append({key.fingerprint(), key.publicKey(), name, sig, false,
+                          {{role, Trust::kAlways, Trust::kNever}}, Trust::kNever});
+    };
+    trust(*station, QStringLiteral("station"), {}, Trust::Role::Station);
+    trust(*operatorKey, operatorKey->name(),
+          operatorKey->sign(Trust::nameMessage(operatorKey->publicKey(), operatorKey->name())),
+          Trust::Role::Operator);
+    trust(*reviewer, reviewer->name(),
+          reviewer->sign(Trust::nameMessage(reviewer->publicKey(), reviewer->name())),
+          Trust::Role::Reviewer);
+    QFile teamFile(dir + QStringLiteral("/team.txt"));
+    if (!teamFile.open(QIODevice::WriteOnly) || teamFile.write(team.text()) < 0)
+        fail(teamFile.errorString());
+
+    QFile record(dir + QStringLiteral("/people.jsonl"));
+    if (!record.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        fail(record.errorString());
+    QByteArray previous;
+    QByteArray data;
+    const auto add = [&](const QJsonObject &line, const SigningKey &key) {
+        previous = Audit::chainedLine(line, previous, &key);
+        data += previous + '\n';
+    };
+    const QJsonObject station_ {{QStringLiteral("station"), QLatin1String(station->fingerprint())}};
+    for (int n = 0; n < 100000; ++n) {
+        if (n % 10000 == 9999) {
+            add(personLine("signOff", *reviewer,
+                           {{QStringLiteral("meaning"), QStringLiteral("reviewed")},
+                            {QStringLiteral("covers"), QJsonValue::Null}}),
+                *reviewer);
+        } else if (n % 1000 == 0) {
+            add(personLine("signIn", *operatorKey, station_), *operatorKey);
+        } else if (n % 1000 == 998) {
+            QJsonObject out = station_;
+            out.insert(QStringLiteral("covers"), QJsonValue::Null);
+            add(personLine("signOut", *operatorKey, out), *operatorKey);
+        } else {
+            // Between two runs a write with no operator signed in.
+            QJsonObject line = writeLine(n);
+            if (n % 1000 != 999)
+                line.insert(QStringLiteral("person"), QLatin1String(operatorKey->fingerprint()));
+            add(line, *station);
+        }
+    }
+    if (record.write(data) != data.size())
+        fail(record.errorString());
+    record.close();
+
+    std::vector<double> ms;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!PersonKey::unlock(dir + QStringLiteral("/ana.key"), *secret, &error))
+            fail(error);
+        ms.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    BenchProbe::report("unlock_ms", median(ms));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -145,8 +245,11 @@ int main(int argc, char *argv[])
         make(arguments[2].toInt(), arguments[3], key ? &*key : nullptr);
     } else if (arguments.size() == 4 && arguments[1] == QLatin1String("append")) {
         append(arguments[2].toInt(), arguments[3]);
+    } else if (arguments.size() == 4 && arguments[1] == QLatin1String("people")) {
+        people(arguments[2].toInt(), arguments[3]);
     } else {
-        fail(QStringLiteral("usage: bench-audit make N FILE [KEY] | append RUNS DIR"));
+        fail(QStringLiteral("usage: bench-audit make N FILE [KEY] | append RUNS DIR | people RUNS "
+                            "DIR"));
     }
     return 0;
 }

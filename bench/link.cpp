@@ -8,11 +8,13 @@
 //                               waiting for a quiet line before "2" and "0", as the window does.
 //   bench-link silent-wait N    Against a silent logger: CPU and wall time of N connection
 //                               attempts, each of which waits out the identification bound.
-//   bench-link scan N           N scans of the serial ports, the first step of every connection.
+//   bench-link scan N           N scans of the serial ports, the first step of every connection,
+//                               and N of the quick look for a logger's port that comes first.
 
 #include "app/devicestate.h"
 #include "app/mainwindow.h"
 #include "benchprobe.h"
+#include "device/loggerports_p.h"
 #include "device/loggerprotocol.h"
 
 #include <QApplication>
@@ -223,14 +225,23 @@ int connectRead(int runs)
 
 int scan(int runs)
 {
-    std::vector<double> scans;
+    std::vector<double> scans, looks;
+    bool mayList = true;
     for (int i = 0; i < kWarmUp + runs; ++i) {
         const double scanMs = scanPorts();
-        if (i >= kWarmUp)
+        QElapsedTimer timer;
+        timer.start();
+        mayList = LoggerPorts::mayListLogger();
+        const double lookMs = msSince(timer);
+        if (i >= kWarmUp) {
             scans.push_back(scanMs);
+            looks.push_back(lookMs);
+        }
     }
     BenchProbe::report("ports", qint64(QSerialPortInfo::availablePorts().size()));
     BenchProbe::report("scan_ms", median(scans));
+    BenchProbe::report("look_ms", median(looks));
+    BenchProbe::report("look_may_list", qint64(mayList));
     return 0;
 }
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Start-up to first painted frame of two window programs, run alternately.
+"""Start-up to first painted frame of window programs, run alternately.
 
-Usage: startup.py RUNS NAME=PROGRAM [NAME=PROGRAM ...]
+Usage: startup.py RUNS NAME=COMMAND [NAME=COMMAND ...]
+
+A COMMAND is a program and its arguments, split as a shell would ("form=bench-window-form
+mainwindow").
 
 Each program prints the CLOCK_REALTIME nanoseconds of its main() entry (main_ns), of its
 QApplication being ready (app_ns), of its window being built (built_ns) and of its first frame
@@ -9,6 +12,7 @@ having been painted (painted_ns), then exits. The time just before each process 
 taken here. Prints medians as "NAME_KEY milliseconds" lines.
 """
 
+import shlex
 import statistics
 import subprocess
 import sys
@@ -17,9 +21,9 @@ import time
 WARM_UP = 2
 
 
-def run_once(program):
+def run_once(command):
     started = time.time_ns()
-    done = subprocess.run([program], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                           text=True, timeout=60)
     stamps = {}
     for line in done.stdout.splitlines():
@@ -27,7 +31,7 @@ def run_once(program):
         if key.endswith("_ns"):
             stamps[key] = int(value)
     if done.returncode != 0 or "painted_ns" not in stamps:
-        sys.exit(f"startup: {program} exited with {done.returncode} before painting")
+        sys.exit(f"startup: {shlex.join(command)} exited with {done.returncode} before painting")
     return {
         "total": stamps["painted_ns"] - started,
         "to_main": stamps["main_ns"] - started,
@@ -39,7 +43,8 @@ def run_once(program):
 
 def main():
     runs = int(sys.argv[1])
-    programs = [arg.split("=", 1) for arg in sys.argv[2:]]
+    programs = [(name, shlex.split(command))
+                for name, command in (arg.split("=", 1) for arg in sys.argv[2:])]
     samples = {name: [] for name, _ in programs}
     for i in range(WARM_UP + runs):
         # Swap the order every round so that neither program always follows the other.

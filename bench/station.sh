@@ -5,7 +5,7 @@
 
 station_startup() {
     HOME=$work/station-home python3 bench/startup.py "$runs" window="$bin/bench-station-window" \
-        form="$bin/bench-station-form" bare="$bin/bench-window-bare"
+        form="$bin/bench-window-form stationwindow" bare="$bin/bench-window-bare"
 }
 "${xvfb[@]}" bash -c "$(declare -f station_startup); station_startup" >"$work/station-startup.txt"
 window_ms=$(value "$work/station-startup.txt" window_total_ms)
@@ -26,7 +26,7 @@ station_stages() {
 }
 note "Station window start-up: bench-station-window builds the StationWindow as tempyra-station" \
     "does with no choices given (settings read, the profiles folder listed, the choice screen)," \
-    "bench-station-form builds and shows its .ui alone in a QMainWindow of the same size," \
+    "bench-window-form stationwindow builds and shows its .ui alone," \
     "started alternately under Xvfb with the bare 440 × 655 window; breakdown (median ms," \
     "window / form): $(station_stages "$work/station-startup.txt")."
 

@@ -1,7 +1,7 @@
 // The station window's start-up with time stamps, as tempyra-station's main() starts it with no
 // choices given: the choice screen, settings read, profiles listed; first painted frame.
 
-#include "app/appsetup.h"
+#include "app/display.h"
 #include "benchprobe.h"
 #include "stationwindow/stationwindow.h"
 
@@ -10,7 +10,7 @@
 int main(int argc, char *argv[])
 {
     const qint64 entered = BenchProbe::realtimeNs();
-    prepareDisplayScaling();
+    prepareDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tempyra-station"));
     const qint64 appReady = BenchProbe::realtimeNs();

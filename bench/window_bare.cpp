@@ -1,6 +1,7 @@
 // The reference for window_tool.cpp: a bare main window of the same fixed size, set up and shown
 // the same way, with the same time stamps and the same "--idle SECONDS" option.
 
+#include "app/display.h"
 #include "benchprobe.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 int main(int argc, char *argv[])
 {
     const qint64 entered = BenchProbe::realtimeNs();
+    prepareDisplay();
     QApplication app(argc, argv);
     const qint64 appReady = BenchProbe::realtimeNs();
     QMainWindow window;

@@ -3,6 +3,7 @@
 
 #include "app/appsetup.h"
 #include "app/devicestate.h"
+#include "app/display.h"
 #include "app/mainwindow.h"
 #include "benchprobe.h"
 
@@ -11,7 +12,7 @@
 int main(int argc, char *argv[])
 {
     const qint64 entered = BenchProbe::realtimeNs();
-    prepareDisplayScaling();
+    prepareDisplay();
     QApplication app(argc, argv);
     const qint64 appReady = BenchProbe::realtimeNs();
     MainWindow window;

@@ -2,11 +2,13 @@
 // checks and reports the audit record of its writes.
 
 #include "commands.h"
+#include "peoplecommands.h"
 #include "record/audit.h"
 #include "record/files.h"
 #include "recordcommands.h"
 #include "station/choices.h"
 #include "station/profile.h"
+#include "station/signedrun.h"
 
 #include "app/terminationsignals.h"
 #include "device/loggerprotocol.h"
@@ -27,6 +29,9 @@ const QString kProvision = QStringLiteral("provision");
 const QString kAudit = QStringLiteral("audit");
 const QString kReport = QStringLiteral("report");
 const QString kKey = QStringLiteral("key");
+const QString kPerson = QStringLiteral("person");
+const QString kTrust = QStringLiteral("trust");
+const QString kProfile = QStringLiteral("profile");
 
 // Qt's own warnings (a port's, a file's) speak of its classes, not of loggers and records: what
 // went wrong reaches the user as the program's own message. Only a fatal one gets through;
@@ -98,9 +103,32 @@ QString verbDescription(const QString &verb)
             "exit status 0.\naudit repair FILE: carries each line that cannot be read (a write "
             "that was interrupted, a line garbled later) into the record with a line of its own, "
             "and puts back a missing last newline, so that stations can append to it again.\n"
+            "audit sign-off FILE --sign-as KEY --meaning reviewed|approved [--reason TEXT] "
+            "[--head SEQ:HASH]: a reviewer's or approver's signed line covering the record up to "
+            "its head (or an earlier head noted).\n"
             "audit append-owed FILE OWED: appends the lines a station owed to the record and "
             "kept in the file OWED, each chained and signed anew with its own time and content "
             "and marked as appended late.");
+    if (verb == kPerson)
+        return QStringLiteral(
+            "person new NAME: makes a person's own key, with which they sign in to a station, "
+            "sign off a record or approve a profile; its secret half is sealed with a "
+            "passphrase, asked twice (or read from --passphrase-file), and kept in a file only "
+            "this account can read; the public half, with the name, goes to standard output for "
+            "the team file.\nperson show: prints the public half again.");
+    if (verb == kTrust)
+        return QStringLiteral(
+            "trust add TEAM KEY.pub --role station|operator|reviewer|approver [--from DATE] "
+            "[--until DATE]: trusts a key in the team file TEAM for a role, from and until a "
+            "time (UTC).\ntrust revoke TEAM FINGERPRINT [--since DATE]: trusts the key no more "
+            "from that time on (default now); lines it signed before stay trusted.\ntrust list "
+            "TEAM: the keys, their names, roles and validity. audit verify, report and "
+            "--require-approved take the team file with --trust.");
+    if (verb == kProfile)
+        return QStringLiteral("profile approve PROFILE --sign-as KEY: writes PROFILE.approval, "
+                              "the approver's signature of the profile's exact bytes; stations "
+                              "with --require-approved write only profiles so approved, by a "
+                              "trusted approver other than their operator.");
     if (verb == kKey)
         return QStringLiteral(
             "key new: makes this station's key, which signs every audit line it appends; the "
@@ -151,7 +179,22 @@ void addWriteOptions(QCommandLineParser &parser, const QString &verb)
           QStringLiteral("N")},
          {QStringLiteral("settle"),
           QStringLiteral("Pause between the write and the read-back (default 0)."),
-          QStringLiteral("MS")}});
+          QStringLiteral("MS")},
+         {QStringLiteral("sign-as"),
+          QStringLiteral("The operator's own key (\"person new\"), opened with its passphrase: "
+                         "the run is signed in and out by them, each line names them."),
+          QStringLiteral("KEY")},
+         {QStringLiteral("passphrase-file"),
+          QStringLiteral("The passphrase of --sign-as, the file's first line, for scripts; the "
+                         "file must be readable by this account only."),
+          QStringLiteral("FILE")},
+         {QStringLiteral("require-approved"),
+          QStringLiteral("Write the profile only with a valid approval (PROFILE.approval) by an "
+                         "approver of the team file given with --trust who is not the operator.")},
+         {QStringLiteral("trust"),
+          QStringLiteral("With --require-approved: the team file (or key files) of the "
+                         "approvers."),
+          QStringLiteral("KEYS")}});
 }
 
 // The choices of write and provision, checked as the station window checks its own.
@@ -169,7 +212,24 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
     choices.settle = given(parser, QStringLiteral("settle"));
     choices.replyTimeout = given(parser, QStringLiteral("reply-timeout"));
     choices.verify = !parser.optionNames().contains(QStringLiteral("no-verify"));
-    return Choices::writeOptions(choices, error);
+    std::optional<WriteOptions> options = Choices::writeOptions(choices, error);
+    if (!options)
+        return std::nullopt;
+    // The people last, the passphrase asked once everything else holds.
+    SignedRun run;
+    run.requireApproved = parser.isSet(QStringLiteral("require-approved"));
+    run.profilePath = profile;
+    run.overridden = parser.isSet(QStringLiteral("set"));
+    if (parser.isSet(QStringLiteral("trust"))
+        && !(run.trusted = Trust::read(parser.values(QStringLiteral("trust")), error)))
+        return std::nullopt;
+    if (parser.isSet(QStringLiteral("sign-as"))
+        && !(run.person = openPersonKey(parser.value(QStringLiteral("sign-as")),
+                                        parser.value(QStringLiteral("passphrase-file")), error)))
+        return std::nullopt;
+    if (!prepareSignedRun(*options, run, error))
+        return std::nullopt;
+    return options;
 }
 
 } // namespace
@@ -191,14 +251,16 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, read, write, provision, audit, report or "
-                                                "key; "
+                                 QStringLiteral("list, read, write, provision, audit, report, "
+                                                "key, person, trust or profile; "
                                                 "\"tempyra-cli COMMAND --help\" tells more."),
                                  QStringLiteral("command"));
     // The first pass only finds the command; its options are known once it is.
     parser.parse(QCoreApplication::arguments());
     const QString verb = parser.positionalArguments().value(0);
-    if (!QStringList {kList, kRead, kWrite, kProvision, kAudit, kReport, kKey}.contains(verb)) {
+    if (!QStringList {kList, kRead, kWrite, kProvision, kAudit, kReport, kKey, kPerson, kTrust,
+                      kProfile}
+             .contains(verb)) {
         if (parser.isSet(QStringLiteral("version")))
             return printVersion();
         if (parser.isSet(QStringLiteral("help")))
@@ -215,11 +277,12 @@ int main(int argc, char *argv[])
         addWriteOptions(parser, verb);
     const QCommandLineOption trust(
         QStringLiteral("trust"),
-        QStringLiteral("A station's public key file (as \"tempyra-cli key show\" prints it), or a "
-                       "folder of *.pub key files, whose signatures are trusted (repeatable)."),
+        QStringLiteral("A public key file (as \"key show\" and \"person show\" print it), a "
+                       "folder of *.pub key files, or a team file, whose signatures are trusted "
+                       "(repeatable)."),
         QStringLiteral("KEYS"));
     if (verb == kAudit) {
-        parser.addPositionalArgument(QStringLiteral("verify|repair|append-owed"),
+        parser.addPositionalArgument(QStringLiteral("verify|repair|append-owed|sign-off"),
                                      QStringLiteral("The work."));
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The audit record."));
         parser.addPositionalArgument(QStringLiteral("[OWED]"),
@@ -239,7 +302,58 @@ int main(int argc, char *argv[])
              {QStringLiteral("operator"),
               QStringLiteral("repair, append-owed: the person recorded with the lines appended "
                              "(default: the account's user)."),
-              QStringLiteral("NAME")}});
+              QStringLiteral("NAME")},
+             {QStringLiteral("sign-as"),
+              QStringLiteral("sign-off: the reviewer's or approver's own key."),
+              QStringLiteral("KEY")},
+             {QStringLiteral("passphrase-file"),
+              QStringLiteral("sign-off: the passphrase of --sign-as, the file's first line."),
+              QStringLiteral("FILE")},
+             {QStringLiteral("meaning"), QStringLiteral("sign-off: reviewed or approved."),
+              QStringLiteral("MEANING")},
+             {QStringLiteral("reason"), QStringLiteral("sign-off: why, in a line."),
+              QStringLiteral("TEXT")}});
+    }
+    if (verb == kPerson) {
+        parser.addPositionalArgument(QStringLiteral("new|show"), QStringLiteral("The work."));
+        parser.addPositionalArgument(QStringLiteral("[NAME]"),
+                                     QStringLiteral("new: the person's name as it is printed."));
+        parser.addOptions(
+            {{QStringLiteral("key"),
+              QStringLiteral("The person's key file (default ") + PersonKey::defaultPath()
+                  + QStringLiteral(")."),
+              QStringLiteral("FILE")},
+             {QStringLiteral("passphrase-file"),
+              QStringLiteral("new: the passphrase, the file's first line, for scripts; the file "
+                             "must be readable by this account only."),
+              QStringLiteral("FILE")}});
+    }
+    if (verb == kTrust) {
+        parser.addPositionalArgument(QStringLiteral("add|revoke|list"),
+                                     QStringLiteral("The work."));
+        parser.addPositionalArgument(QStringLiteral("TEAM"), QStringLiteral("The team file."));
+        parser.addPositionalArgument(QStringLiteral("[KEY.pub|FINGERPRINT]"),
+                                     QStringLiteral("add: the key file; revoke: the key."));
+        parser.addOptions(
+            {{QStringLiteral("role"),
+              QStringLiteral("add: station, operator, reviewer or approver."),
+              QStringLiteral("ROLE")},
+             {QStringLiteral("from"), QStringLiteral("add: trusted from this date or time (UTC)."),
+              QStringLiteral("DATE")},
+             {QStringLiteral("until"), QStringLiteral("add: trusted until this date or time."),
+              QStringLiteral("DATE")},
+             {QStringLiteral("since"),
+              QStringLiteral("revoke: trusted no more from this date or time (default: now)."),
+              QStringLiteral("DATE")}});
+    }
+    if (verb == kProfile) {
+        parser.addPositionalArgument(QStringLiteral("approve"), QStringLiteral("The work."));
+        parser.addPositionalArgument(QStringLiteral("PROFILE"), QStringLiteral("The profile."));
+        parser.addOptions({{QStringLiteral("sign-as"), QStringLiteral("The approver's own key."),
+                            QStringLiteral("KEY")},
+                           {QStringLiteral("passphrase-file"),
+                            QStringLiteral("The passphrase of --sign-as, the file's first line."),
+                            QStringLiteral("FILE")}});
     }
     if (verb == kKey) {
         parser.addPositionalArgument(QStringLiteral("new|show"), QStringLiteral("The work."));
@@ -287,7 +401,7 @@ int main(int argc, char *argv[])
     if (verb == kWrite)
         parser.addOption(
             {QStringLiteral("no-verify"), QStringLiteral("Do not read the configuration back.")});
-    if (verb != kReport && verb != kKey)
+    if (verb != kReport && verb != kKey && verb != kPerson && verb != kTrust && verb != kProfile)
         parser.addOption({QStringLiteral("json"),
                           QStringLiteral("Results as one JSON document on standard output.")});
 
@@ -306,9 +420,47 @@ int main(int argc, char *argv[])
         const QString path = parser.value(QStringLiteral("key"));
         return arguments.first() == QLatin1String("new") ? newKey(path) : showKey(path);
     }
+    if (verb == kPerson) {
+        const QString work = arguments.value(0);
+        if (work == QLatin1String("new") && arguments.size() == 2)
+            return newPerson(arguments.at(1), parser.value(QStringLiteral("key")),
+                             parser.value(QStringLiteral("passphrase-file")));
+        if (work == QLatin1String("show") && arguments.size() == 1)
+            return showPerson(parser.value(QStringLiteral("key")));
+        return usageError(QStringLiteral("person takes: new NAME, or show"));
+    }
+    if (verb == kTrust) {
+        const QString work = arguments.value(0);
+        if (work == QLatin1String("add") && arguments.size() == 3)
+            return trustAdd(arguments.at(1), arguments.at(2), parser.value(QStringLiteral("role")),
+                            parser.value(QStringLiteral("from")),
+                            parser.value(QStringLiteral("until")));
+        if (work == QLatin1String("revoke") && arguments.size() == 3)
+            return trustRevoke(arguments.at(1), arguments.at(2),
+                               parser.value(QStringLiteral("since")));
+        if (work == QLatin1String("list") && arguments.size() == 2)
+            return trustList(arguments.at(1));
+        return usageError(QStringLiteral("trust takes: add TEAM KEY.pub --role ROLE, revoke TEAM "
+                                         "FINGERPRINT, or list TEAM"));
+    }
+    if (verb == kProfile) {
+        if (arguments.size() != 2 || arguments.first() != QLatin1String("approve"))
+            return usageError(QStringLiteral("profile takes: approve PROFILE --sign-as KEY"));
+        return approveProfile(arguments.at(1), parser.value(QStringLiteral("sign-as")),
+                              parser.value(QStringLiteral("passphrase-file")));
+    }
     if (verb == kAudit) {
         const QString work = arguments.value(0);
         const bool appendOwed = work == QLatin1String("append-owed");
+        if (work == QLatin1String("sign-off")) {
+            if (arguments.size() != 2)
+                return usageError(QStringLiteral("audit sign-off takes one FILE"));
+            return signOff(arguments.at(1), parser.value(QStringLiteral("sign-as")),
+                           parser.value(QStringLiteral("passphrase-file")),
+                           parser.value(QStringLiteral("meaning")),
+                           parser.value(QStringLiteral("reason")),
+                           parser.values(QStringLiteral("head")).value(0));
+        }
         if (arguments.size() != (appendOwed ? 3 : 2)
             || (work != QLatin1String("verify") && work != QLatin1String("repair") && !appendOwed))
             return usageError(QStringLiteral("audit takes: verify FILE, repair FILE, or "

@@ -1,5 +1,7 @@
 #include "recordcommands.h"
 
+#include "station/terminaltext.h"
+
 #include "commands.h"
 #include "record/account.h"
 #include "record/audit.h"
@@ -18,7 +20,8 @@
 namespace {
 
 const char *const kResults[] = {"whole", "broken", "unchained"};
-const char *const kFaults[] = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned"};
+const char *const kFaults[]
+    = {"unreadable", "chain", "seq", "signature", "untrusted", "unsigned", "role", "people"};
 // How many lines at fault in the chain the text names; --json gives them all.
 constexpr int kFaultsShown = 20;
 
@@ -84,6 +87,30 @@ QJsonObject verificationJson(const QString &path, const Audit::Verification &che
         late.append(entry);
     }
     result.insert(QStringLiteral("late"), late);
+    QJsonArray runs;
+    for (const Audit::Verification::Run &run : check.runs)
+        runs.append(QJsonObject {
+            {QStringLiteral("person"), QLatin1String(run.person)},
+            {QStringLiteral("name"), run.name},
+            {QStringLiteral("proven"), run.proven},
+            {QStringLiteral("station"), QLatin1String(run.station)},
+            {QStringLiteral("signIn"), run.signIn},
+            {QStringLiteral("signOut"), run.signOut ? QJsonValue(run.signOut) : QJsonValue()},
+            {QStringLiteral("last"), run.last},
+            {QStringLiteral("attempts"), run.lines}});
+    result.insert(QStringLiteral("runs"), runs);
+    QJsonArray signOffs;
+    for (const Audit::Verification::SignOff &off : check.signOffs)
+        signOffs.append(QJsonObject {{QStringLiteral("line"), off.line},
+                                     {QStringLiteral("person"), QLatin1String(off.person)},
+                                     {QStringLiteral("name"), off.name},
+                                     {QStringLiteral("proven"), off.proven},
+                                     {QStringLiteral("meaning"), off.meaning},
+                                     {QStringLiteral("reason"), off.reason},
+                                     {QStringLiteral("covers"), off.covers.text()},
+                                     {QStringLiteral("coversLine"), off.coversLine}});
+    result.insert(QStringLiteral("signOffs"), signOffs);
+    result.insert(QStringLiteral("signedOffThrough"), check.signedOffThrough);
     QJsonArray heads;
     for (const Audit::Verification::HeadCheck &head : check.heads) {
         QJsonObject entry {{QStringLiteral("head"), head.head.text()},
@@ -114,8 +141,8 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
                  bool json)
 {
     QString error;
-    std::optional<Signature::TrustedKeys> trusted;
-    if (!trust.isEmpty() && !(trusted = Signature::readTrusted(trust, &error))) {
+    std::optional<Trust::Keys> trusted;
+    if (!trust.isEmpty() && !(trusted = Trust::read(trust, &error))) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;
     }
@@ -138,6 +165,7 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
             texts.append(Report::lateText(late));
         texts += Report::formTexts(*check);
         texts += Report::signatureTexts(*check);
+        texts += Report::peopleTexts(*check);
         for (const Audit::Verification::HeadCheck &head : check->heads)
             texts.append(
                 QStringLiteral("head %1 noted: %2")
@@ -145,7 +173,8 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
         if (check->head.seq > 0)
             texts.append(QStringLiteral("head %1").arg(check->head.text()));
         for (const QString &text : qAsConst(texts))
-            standardOutput() << path << ": " << text << Qt::endl;
+            // A record is anyone's to edit: what it names reaches the terminal escaped.
+            standardOutput() << path << ": " << terminalText(text) << Qt::endl;
     }
     return check->passed() ? kExitDone : kExitFailed;
 }
@@ -199,9 +228,9 @@ int appendOwedRecord(const QString &path, const QString &owedPath, const QString
     if (!key)
         return kExitUsage;
     QString error;
-    Signature::TrustedKeys trusted;
+    Trust::Keys trusted;
     if (!trust.isEmpty()) {
-        const std::optional<Signature::TrustedKeys> read = Signature::readTrusted(trust, &error);
+        const std::optional<Trust::Keys> read = Trust::read(trust, &error);
         if (!read) {
             standardError() << "tempyra-cli: " << error << Qt::endl;
             return kExitUsage;
@@ -323,6 +352,6 @@ int writeReport(const QString &path, const Report::Options &options, const QStri
         ? QStringList {Report::chainVerdict(*check)} + Report::chainFaultTexts(*check, 5)
         : Report::signatureTexts(*check);
     for (const QString &text : texts)
-        standardError() << "tempyra-cli: " << path << ": " << text << Qt::endl;
+        standardError() << "tempyra-cli: " << path << ": " << terminalText(text) << Qt::endl;
     return kExitFailed;
 }

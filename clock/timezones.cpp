@@ -1,17 +1,26 @@
 #include "clock/timezones.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 #include <QTimeZone>
 
 namespace TimeZones {
 
+namespace {
+// "UTC", a sign, two digits, ":" and two digits. Checked by hand: a regular expression took some
+// 0.15 ms over the platform's 450-odd identifiers while the window was being built.
+bool hasOffsetForm(const QByteArray &id)
+{
+    const auto digit = [&id](int at) { return id.at(at) >= '0' && id.at(at) <= '9'; };
+    return id.size() == 9 && id.startsWith("UTC") && (id.at(3) == '+' || id.at(3) == '-')
+        && digit(4) && digit(5) && id.at(6) == ':' && digit(7) && digit(8);
+}
+} // namespace
+
 QByteArrayList offeredZones(const QByteArrayList &platformIds)
 {
-    static const QRegularExpression offsetForm(QStringLiteral("^UTC[+-][0-9]{2}:[0-9]{2}$"));
     QByteArrayList zones;
     for (const QByteArray &id : platformIds) {
-        if (offsetForm.match(QString::fromLatin1(id)).hasMatch())
+        if (hasOffsetForm(id))
             zones.append(id);
     }
     return zones.mid(qMax(0, zones.size() - kListLength));

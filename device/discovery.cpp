@@ -38,10 +38,9 @@ void MainWindow::sendCommand(const QByteArray &command)
 
 void MainWindow::runConnectionScan()
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    // The ports with the logger's identifiers, in the system's order; any other is passed over.
+    const QList<QSerialPortInfo> ports = loggerPorts();
     for (const QSerialPortInfo &port : ports) {
-        if (!isLoggerPort(port))
-            continue;
         configureLoggerPort(*serialPort, port.systemLocation());
         if (!serialPort->open(QIODevice::ReadWrite))
             continue;

@@ -1,4 +1,5 @@
 #include "device/loggerports.h"
+#include "device/loggerports_p.h"
 
 #include "device/loggerprotocol.h"
 
@@ -38,6 +39,8 @@ QString portLocation(const QString &nameOrLocation)
 
 QList<QSerialPortInfo> loggerPorts()
 {
+    if (!LoggerPorts::mayListLogger())
+        return {};
     QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     ports.erase(std::remove_if(ports.begin(), ports.end(),
                                [](const QSerialPortInfo &port) { return !isLoggerPort(port); }),

@@ -19,7 +19,8 @@ void configureLoggerPort(QSerialPort &port, const QString &location);
 /// /dev/ttyACM0 and COM5 is \\.\COM5; a location stays as it is.
 QString portLocation(const QString &nameOrLocation);
 
-/// The ports the system lists with the logger's identifiers.
+/// The ports the system lists with the logger's identifiers, in the system's order. Where a quick
+/// look shows that no port can carry them, the system's enumeration is not run.
 QList<QSerialPortInfo> loggerPorts();
 
 /// A port named by a person (name or location), as the system lists it whatever its USB

@@ -45,6 +45,11 @@ constexpr QLatin1String kSignature("signature");
 constexpr QLatin1String kRepair("repair");
 constexpr QLatin1String kLate("late");
 constexpr QLatin1String kOwedTo("owedTo");
+constexpr QLatin1String kSignOut("signOut");
+constexpr QLatin1String kSignOff("signOff");
+constexpr QLatin1String kCovers("covers");
+constexpr qint64 kMsecsPerDay = 86400000;
+constexpr qint64 kEpochJulianDay = 2440588; // 1970-01-01
 
 QByteArray firstPrev()
 {
@@ -304,9 +309,37 @@ struct LockedRecord
     {
         return readWhole(file, kLargestRecord, error);
     }
+    // Reads the whole record and scans its lines. A line that cannot be read and that no repair
+    // line carries refuses it, with the advice to repair it, unless mending such lines is the
+    // work.
+    bool scanned(QString *error, bool mending = false)
+    {
+        std::optional<QByteArray> read = whole(error);
+        if (!read)
+            return false;
+        data = std::move(*read);
+        lines.emplace(data);
+        found = scan(*lines);
+        if (found.uncarried.isEmpty() || mending)
+            return true;
+        const int first = found.uncarried.first();
+        *error = found.uncarried.size() == 1 && first == found.last && !data.endsWith('\n')
+            ? tailCutMessage(file.fileName(), lines->at(first).size())
+            : cutMessage(file.fileName(), first + 1, lines->at(first).size(),
+                         found.uncarried.size() - 1);
+        return false;
+    }
+    // The last line that can be read, the one a repair line or a late one chains on from.
+    QByteArray lastReadable() const
+    {
+        return found.lastReadable < 0 ? QByteArray() : QByteArray(lines->at(found.lastReadable));
+    }
 
     QLockFile lockFile;
     QFile file;
+    QByteArray data;
+    std::optional<Audit::Lines> lines;
+    Scan found;
     bool existed = false; // when the lock was had
     bool gone = false;
 };
@@ -335,15 +368,15 @@ bool writeWhole(QFile &file, const QByteArray &bytes, const QString &path, QStri
     return false;
 }
 
-// Chains records on from previous (the record's last line that can be read; empty for none),
-// signed with key, and writes them after what the file holds, its last newline completed.
+// Chains entries on from previous (the record's last line that can be read; empty for none),
+// each signed with its key, and writes them after what the file holds, its last newline
+// completed.
 bool appendChained(QFile &file, bool endsWithNewline, QByteArray previous,
-                   const QList<QJsonObject> &records, const StationKey *key, QString *error,
-                   Audit::Head *head)
+                   const QList<Audit::Entry> &entries, QString *error, Audit::Head *head)
 {
     QByteArray bytes = endsWithNewline ? QByteArray() : QByteArrayLiteral("\n");
-    for (const QJsonObject &line : records) {
-        previous = Audit::chainedLine(line, previous, key);
+    for (const Audit::Entry &entry : entries) {
+        previous = Audit::chainedLine(entry.record, previous, entry.key);
         bytes += previous + '\n';
     }
     if (!writeWhole(file, bytes, file.fileName(), error))
@@ -351,6 +384,14 @@ bool appendChained(QFile &file, bool endsWithNewline, QByteArray previous,
     if (head)
         *head = headOf(previous);
     return true;
+}
+
+QList<Audit::Entry> entries(const QList<QJsonObject> &records, const SigningKey *key)
+{
+    QList<Audit::Entry> all;
+    for (const QJsonObject &record : records)
+        all.append({record, key});
+    return all;
 }
 
 enum class Holds { Yes, Changed, Cut };
@@ -517,29 +558,21 @@ std::optional<Usable> usable(const QString &path, bool createFolder, QString *er
         return std::nullopt;
     }
     LockedRecord record(path);
-    if (!record.open(error))
-        return std::nullopt;
     // Every line is looked at once, before the first logger: a line that cannot be read, at the
     // end or anywhere, is mended before lines are chained after it.
-    const std::optional<QByteArray> data = record.whole(error);
-    if (!data)
+    if (!record.open(error))
         return std::nullopt;
-    const Lines lines(*data);
-    const Scan found = scan(lines);
-    if (!found.uncarried.isEmpty()) {
+    if (!record.scanned(error)) {
         if (cut)
-            *cut = true;
-        const int first = found.uncarried.first();
-        *error = found.uncarried.size() == 1 && first == found.last && !data->endsWith('\n')
-            ? tailCutMessage(path, lines.at(first).size())
-            : cutMessage(path, first + 1, lines.at(first).size(), found.uncarried.size() - 1);
+            *cut = !record.found.uncarried.isEmpty();
         return std::nullopt;
     }
+    const Scan &found = record.found;
     Usable result;
-    result.newlineMissing = !data->isEmpty() && !data->endsWith('\n') && found.last >= 0
-        && found.last + 1 == lines.size();
+    result.newlineMissing = !record.data.isEmpty() && !record.data.endsWith('\n') && found.last >= 0
+        && found.last + 1 == record.lines->size();
     if (found.last >= 0)
-        result.mark = {true, headOf(lines.at(found.last)), Files::identity(record.file)};
+        result.mark = {true, headOf(record.lines->at(found.last)), Files::identity(record.file)};
     else if (record.existed)
         result.mark.file = Files::identity(record.file);
     if (!record.existed) {
@@ -606,10 +639,19 @@ QByteArray lineHash(const QByteArray &line)
     return QByteArray::fromRawData(reinterpret_cast<const char *>(hash), sizeof hash).toHex();
 }
 
-QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const StationKey *key)
+QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const SigningKey *key)
 {
     JsonMembers last;
     last.read(previous);
+    // A person's sign-out or sign-off covers the record up to the line before it, unless it
+    // names an earlier head.
+    for (const QLatin1String &member : {kSignOut, kSignOff}) {
+        QJsonObject covering = record.value(member).toObject();
+        if (record.contains(member) && covering.value(kCovers).isNull()) {
+            covering[kCovers] = headOf(previous).text();
+            record[member] = covering;
+        }
+    }
     record[kSeq] = last.integer(kSeq, 0) + 1;
     record[kPrev] = QString::fromLatin1(previous.isEmpty() ? firstPrev() : lineHash(previous));
     if (key)
@@ -618,8 +660,14 @@ QByteArray chainedLine(QJsonObject record, const QByteArray &previous, const Sta
     return key ? key->signLine(body) : body;
 }
 
-Appended append(const QString &path, const QList<QJsonObject> &records, const StationKey *key,
+Appended append(const QString &path, const QList<QJsonObject> &records, const SigningKey *key,
                 QString *error, Head *head, Mark *mark)
+{
+    return append(path, entries(records, key), error, head, mark);
+}
+
+Appended append(const QString &path, const QList<Entry> &entries, QString *error, Head *head,
+                Mark *mark)
 {
     LockedRecord record(path);
     if (!record.open(error, mark && mark->lines)) {
@@ -648,7 +696,7 @@ Appended append(const QString &path, const QList<QJsonObject> &records, const St
     }
     Head last;
     if (!appendChained(record.file, tail.endsWithNewline,
-                       tail.lines.isEmpty() ? QByteArray() : tail.lines.last(), records, key, error,
+                       tail.lines.isEmpty() ? QByteArray() : tail.lines.last(), entries, error,
                        &last))
         return Appended::Failed;
     if (head)
@@ -671,7 +719,7 @@ std::optional<Head> currentHead(const QString &path, QString *error)
     return tail->lines.isEmpty() ? Head {0, firstPrev()} : headOf(tail->lines.last());
 }
 
-std::optional<Repaired> repair(const QString &path, const StationKey *key,
+std::optional<Repaired> repair(const QString &path, const SigningKey *key,
                                const QString &operatorName, QString *error)
 {
     if (!QFileInfo(path).isFile()) {
@@ -681,15 +729,12 @@ std::optional<Repaired> repair(const QString &path, const StationKey *key,
         return std::nullopt;
     }
     LockedRecord record(path);
-    if (!record.open(error, true))
+    if (!record.open(error, true) || !record.scanned(error, true))
         return std::nullopt;
-    const std::optional<QByteArray> data = record.whole(error);
-    if (!data)
-        return std::nullopt;
-    const Lines lines(*data);
-    const Scan found = scan(lines);
+    const Lines &lines = *record.lines;
+    const Scan &found = record.found;
     Repaired done;
-    const bool endsWithNewline = data->isEmpty() || data->endsWith('\n');
+    const bool endsWithNewline = record.data.isEmpty() || record.data.endsWith('\n');
     done.newline = !endsWithNewline && found.last >= 0 && found.last == found.lastReadable;
     QList<QJsonObject> repairs;
     for (int i : found.uncarried) {
@@ -712,20 +757,20 @@ std::optional<Repaired> repair(const QString &path, const StationKey *key,
         done.head = headOf(lines.at(found.last));
         return done;
     }
-    const QByteArray previous
-        = found.lastReadable < 0 ? QByteArray() : QByteArray(lines.at(found.lastReadable));
-    if (!appendChained(record.file, endsWithNewline, previous, repairs, key, error, &done.head))
+    if (!appendChained(record.file, endsWithNewline, record.lastReadable(), entries(repairs, key),
+                       error, &done.head))
         return std::nullopt;
     return done;
 }
 
-Owed keepOwed(const QString &recordPath, const QList<QJsonObject> &records, const StationKey *key)
+Owed keepOwed(const QString &recordPath, const QList<Entry> &entries)
 {
     Owed owed;
     QByteArray previous;
-    for (QJsonObject record : records) {
+    for (const Entry &entry : entries) {
+        QJsonObject record = entry.record;
         record[kOwedTo] = native(QFileInfo(recordPath).absoluteFilePath());
-        previous = chainedLine(record, previous, key);
+        previous = chainedLine(record, previous, entry.key);
         owed.lines += previous + '\n';
     }
     const QString name
@@ -750,7 +795,7 @@ Owed keepOwed(const QString &recordPath, const QList<QJsonObject> &records, cons
 }
 
 std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString &owedPath,
-                                       const StationKey *key, const Signature::TrustedKeys &trusted,
+                                       const SigningKey *key, const Trust::Keys &trusted,
                                        const QString &operatorName, QString *error)
 {
     // The owed file proves itself first: its own chain whole, and each line signed by a key
@@ -758,9 +803,10 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
     const std::optional<QByteArray> owedData = readRecord(owedPath, error);
     if (!owedData)
         return std::nullopt;
-    Signature::TrustedKeys keys = trusted;
+    Trust::Keys keys = trusted;
     if (key)
-        keys.insert(key->fingerprint(), key->publicKey());
+        keys.insert(key->fingerprint(),
+                    {key->fingerprint(), key->publicKey(), {}, {}, true, {}, Trust::kNever});
     const Verification check = verify(*owedData, {&keys, {}});
     const QString owedName = native(owedPath);
     for (const Verification::Fault &fault : check.faults) {
@@ -797,25 +843,14 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
     }
 
     LockedRecord record(recordPath);
-    if (!record.open(error))
+    if (!record.open(error) || !record.scanned(error))
         return std::nullopt;
-    const std::optional<QByteArray> data = record.whole(error);
-    if (!data)
-        return std::nullopt;
-    const Lines lines(*data);
-    const Scan found = scan(lines);
-    if (!found.uncarried.isEmpty()) {
-        const int first = found.uncarried.first();
-        *error
-            = cutMessage(recordPath, first + 1, lines.at(first).size(), found.uncarried.size() - 1);
-        return std::nullopt;
-    }
     AppendedOwed done;
     QList<QJsonObject> records;
     int number = 0;
     for (const auto &line : qAsConst(owed)) {
         ++number;
-        if (found.late.contains(line.first)) {
+        if (record.found.late.contains(line.first)) {
             ++done.already;
             continue;
         }
@@ -835,10 +870,8 @@ std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString 
     done.appended = records.size();
     if (records.isEmpty())
         return done;
-    const QByteArray previous
-        = found.lastReadable < 0 ? QByteArray() : QByteArray(lines.at(found.lastReadable));
-    if (!appendChained(record.file, data->isEmpty() || data->endsWith('\n'), previous, records, key,
-                       error, &done.head))
+    if (!appendChained(record.file, record.data.isEmpty() || record.data.endsWith('\n'),
+                       record.lastReadable(), entries(records, key), error, &done.head))
         return std::nullopt;
     return done;
 }
@@ -866,6 +899,57 @@ QString deviceInFragment(const QByteArray &bytes)
         .array()
         .first()
         .toString();
+}
+
+QString zoneText(int offsetSecs)
+{
+    if (offsetSecs == 0)
+        return QStringLiteral("UTC");
+    const int minutes = qAbs(offsetSecs) / 60;
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(QLatin1Char(offsetSecs < 0 ? '-' : '+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+int zoneOffset(const QString &zone)
+{
+    static const QRegularExpression form(QStringLiteral("^UTC([+-])([0-9]{2}):([0-9]{2})$"));
+    const QRegularExpressionMatch match = form.match(zone);
+    if (!match.hasMatch())
+        return 0;
+    const int secs = (match.captured(2).toInt() * 60 + match.captured(3).toInt()) * 60;
+    return match.captured(1) == QLatin1String("-") ? -secs : secs;
+}
+
+qint64 lineTime(const QString &text)
+{
+    // Read digit by digit: a record has many lines.
+    const auto number = [&text](int from, int count) {
+        int value = 0;
+        for (int i = from; i < from + count; ++i) {
+            const int digit = text[i].unicode() - '0';
+            if (digit < 0 || digit > 9)
+                return -1;
+            value = value * 10 + digit;
+        }
+        return value;
+    };
+    if (text.size() == 24 && text[4] == QLatin1Char('-') && text[7] == QLatin1Char('-')
+        && text[10] == QLatin1Char('T') && text[13] == QLatin1Char(':')
+        && text[16] == QLatin1Char(':') && text[19] == QLatin1Char('.')
+        && text[23] == QLatin1Char('Z')) {
+        const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+        const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+        const int msec = number(20, 3);
+        const QDate date(year, month, day);
+        if (year > 0 && date.isValid() && hour >= 0 && hour < 24 && minute >= 0 && minute < 60
+            && second >= 0 && second < 60 && msec >= 0)
+            return (date.toJulianDay() - kEpochJulianDay) * kMsecsPerDay
+                + ((hour * 60 + minute) * 60 + second) * 1000 + msec;
+    }
+    const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return time.isValid() ? time.toMSecsSinceEpoch() : kNoTime;
 }
 
 } // namespace Audit

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/stationkey.h"
+#include "record/trust.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QVector>
 
+#include <limits>
 #include <optional>
 
 // The audit record: one JSON line per configuration write, appended to a file that is never
@@ -80,12 +82,23 @@ void stamp(QJsonObject &record, const QString &operatorName);
 
 enum class Appended { Yes, Failed, Changed };
 
-/// Chains the stamped records to the record's last line, signs them with key when there is
-/// one, and appends them under one lock in one write flushed to the disk; a write that fails
-/// part way is taken back. With mark, the record must still hold the line it names (Changed,
-/// and nothing appended, when it does not), and mark then names the new last line. Failed for a
-/// record whose last line cannot be read. head, when given, becomes the new last line's.
-Appended append(const QString &path, const QList<QJsonObject> &records, const StationKey *key,
+/// A line to append: its record, stamped, and the key that signs it (none: unsigned). A
+/// "covers" of null in its "signOut" or "signOff" becomes the head of the line before it.
+struct Entry
+{
+    QJsonObject record;
+    const SigningKey *key = nullptr;
+};
+
+/// Chains the entries to the record's last line, each signed with its key, and appends them
+/// under one lock in one write flushed to the disk; a write that fails part way is taken back.
+/// With mark, the record must still hold the line it names (Changed, and nothing appended, when
+/// it does not), and mark then names the new last line. Failed for a record whose last line
+/// cannot be read. head, when given, becomes the new last line's.
+Appended append(const QString &path, const QList<Entry> &entries, QString *error,
+                Head *head = nullptr, Mark *mark = nullptr);
+/// The same, every record signed with key.
+Appended append(const QString &path, const QList<QJsonObject> &records, const SigningKey *key,
                 QString *error, Head *head = nullptr, Mark *mark = nullptr);
 
 /// The head of the record at path: its last line's; seq 0 for an empty record or one whose
@@ -104,13 +117,13 @@ struct Repaired
 /// read and is not carried yet, carrying its bytes, chained on from the last line that can be
 /// read; a last line without its newline gets it. Nothing when the record cannot be read or
 /// written.
-std::optional<Repaired> repair(const QString &path, const StationKey *key,
+std::optional<Repaired> repair(const QString &path, const SigningKey *key,
                                const QString &operatorName, QString *error);
 
 /// The line that follows previous (empty for a record's first line): record with "seq" and
 /// "prev", as compact JSON without the newline, signed with key when given.
 QByteArray chainedLine(QJsonObject record, const QByteArray &previous,
-                       const StationKey *key = nullptr);
+                       const SigningKey *key = nullptr);
 
 /// Lines owed to a record that could not take them, kept in a file of their own: chained and
 /// signed as a record is, from seq 1, each naming the record it was owed to ("owedTo").
@@ -123,7 +136,7 @@ struct Owed
 
 /// Keeps records owed to the record at recordPath in a new file beside it, or where that cannot
 /// be written, in the user's application data folder.
-Owed keepOwed(const QString &recordPath, const QList<QJsonObject> &records, const StationKey *key);
+Owed keepOwed(const QString &recordPath, const QList<Entry> &entries);
 
 /// audit append-owed: appends the lines of an owed file to the record, each chained and signed
 /// anew with its content and time kept and "late" saying when, by whom and from where it came.
@@ -137,7 +150,7 @@ struct AppendedOwed
     Head head;
 };
 std::optional<AppendedOwed> appendOwed(const QString &recordPath, const QString &owedPath,
-                                       const StationKey *key, const Signature::TrustedKeys &trusted,
+                                       const SigningKey *key, const Trust::Keys &trusted,
                                        const QString &operatorName, QString *error);
 
 /// The lines of a record's bytes, each without its line end (LF or CR LF); the last one lacks
@@ -175,5 +188,15 @@ std::optional<QByteArray> readRecord(const QString &path, QString *error);
 /// The device a line names, read from its bytes where they are not JSON (a line cut short):
 /// empty when none can be read.
 QString deviceInFragment(const QByteArray &bytes);
+
+/// "UTC+05:30", as loggers' zones are written, "UTC" for none: an offset from UTC.
+QString zoneText(int offsetSecs);
+/// The offset of such a text, in seconds; 0 for one it cannot read.
+int zoneOffset(const QString &zone);
+
+constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+/// A line's "time" ("2026-12-06T23:00:01.922Z", as stations write it) in milliseconds since 1970
+/// UTC; kNoTime when it is no time.
+qint64 lineTime(const QString &text);
 
 } // namespace Audit

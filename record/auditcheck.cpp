@@ -3,6 +3,7 @@
 #include "record/jsonmembers.h"
 
 #include <QJsonDocument>
+#include <QSet>
 #include <QThreadPool>
 #include <QVector>
 
@@ -15,6 +16,10 @@ constexpr QLatin1String kSeq("seq");
 constexpr QLatin1String kSigner("signer");
 constexpr QLatin1String kRepair("repair");
 constexpr QLatin1String kLate("late");
+constexpr QLatin1String kSignIn("signIn");
+constexpr QLatin1String kSignOut("signOut");
+constexpr QLatin1String kSignOff("signOff");
+constexpr QLatin1String kPerson("person");
 
 using Fault = Audit::Verification::Fault;
 
@@ -33,13 +38,19 @@ QString linesBefore(int count)
 struct LineFacts
 {
     enum Form : char { Blank, Readable, Unreadable };
-    enum Signature : char { Unsigned, Good, Bad, Untrusted, Unchecked };
+    enum Signature : char { Unsigned, Good, Bad, Untrusted, Unchecked, Refused };
+    enum Kind : char { Attempt, Repair, Late, SignIn, SignOut, SignOff };
     QByteArray hash;
     QByteArray prev; // empty: the line has none
     QByteArray signer;
     QByteArray carries; // a repair line: the hash of the line it carries
-    QJsonObject special; // a repair line's "repair", or a late line's "late", with its stamp
+    QJsonObject special; // a repair line's "repair", a late line's "late", a person's line's own
+    QByteArray person; // the operator a line names, or the person who signs it
+    QString operatorName; // as the line gives it
+    QString refusal; // Refused: why the trusted key may not sign it
+    qint64 time = Audit::kNoTime;
     int seq = 0; // 0: none
+    Kind kind = Attempt;
     int bytes = 0;
     int nuls = 0; // NUL bytes in a line that cannot be read
     Form form = Blank;
@@ -49,7 +60,33 @@ struct LineFacts
     QByteArray withoutNuls; // the hash of such a line without them, where it can be read then
 };
 
-LineFacts facts(const Audit::Lines &lines, int i, const Signature::TrustedKeys *trusted)
+// Why a trusted key may not sign this line: the role its kind asks for, the line's time within
+// the key's validity, and a person's own key for a person's line.
+QString refusal(const LineFacts &line, const Trust::Key &key)
+{
+    using Trust::Role;
+    const bool persons = line.kind == LineFacts::SignIn || line.kind == LineFacts::SignOut
+        || line.kind == LineFacts::SignOff;
+    QList<Role> roles {Role::Station};
+    if (line.kind == LineFacts::SignIn || line.kind == LineFacts::SignOut)
+        roles = {Role::Operator};
+    else if (line.kind == LineFacts::SignOff)
+        roles
+            = line.special.value(QStringLiteral("meaning")).toString() == QLatin1String("approved")
+            ? QList<Role> {Role::Approver}
+            : QList<Role> {Role::Reviewer, Role::Approver};
+    if (persons && !key.person())
+        return QStringLiteral("a key that is no person's");
+    if (!persons && key.person())
+        return QStringLiteral("%1's own key, not a station's").arg(key.name);
+    const QString why
+        = key.refusal(roles, line.time == Audit::kNoTime ? Trust::kAlways : line.time);
+    return why.isEmpty() ? why
+                         : QStringLiteral("%1, %2").arg(
+                             key.name.isEmpty() ? QLatin1String(key.fingerprint) : key.name, why);
+}
+
+LineFacts facts(const Audit::Lines &lines, int i, const Trust::Keys *trusted)
 {
     LineFacts line;
     const QByteArray text = lines.at(i);
@@ -75,17 +112,27 @@ LineFacts facts(const Audit::Lines &lines, int i, const Signature::TrustedKeys *
     line.prev = members.string(kPrev).toLatin1();
     line.seq = qMax(0, members.integer(kSeq, 0));
     line.signer = members.string(kSigner).toLatin1();
-    const bool repair = members.contains(kRepair);
+    line.person = members.string(kPerson).toLatin1();
+    line.operatorName = members.string(QLatin1String("operator"));
+    line.time = Audit::lineTime(members.string(QLatin1String("time")));
     line.late = members.contains(kLate);
-    if (repair || line.late) {
-        const QJsonObject object = QJsonDocument::fromJson(text).object();
-        line.special = object.value(repair ? kRepair : kLate).toObject();
-        if (repair) {
-            line.carries = line.special.value(QStringLiteral("sha256")).toString().toLatin1();
-            for (const char *key : {"time", "host", "user", "operator"})
-                line.special.insert(QLatin1String(key), object.value(QLatin1String(key)));
+    for (const auto &[member, kind] : {std::pair {kRepair, LineFacts::Repair},
+                                       {kLate, LineFacts::Late},
+                                       {kSignIn, LineFacts::SignIn},
+                                       {kSignOut, LineFacts::SignOut},
+                                       {kSignOff, LineFacts::SignOff}})
+        if (members.contains(member)) {
+            line.kind = kind;
+            // Lines of these kinds are few: read whole.
+            const QJsonObject object = QJsonDocument::fromJson(text).object();
+            line.special = object.value(member).toObject();
+            if (kind == LineFacts::Repair) {
+                line.carries = line.special.value(QStringLiteral("sha256")).toString().toLatin1();
+                for (const char *key : {"time", "host", "user", "operator"})
+                    line.special.insert(QLatin1String(key), object.value(QLatin1String(key)));
+            }
+            break;
         }
-    }
     if (line.signer.isEmpty()) {
         line.signature = LineFacts::Unsigned;
     } else if (!trusted) {
@@ -95,19 +142,25 @@ LineFacts facts(const Audit::Lines &lines, int i, const Signature::TrustedKeys *
     } else {
         // A line that names its signer but no longer has its signature where the signer put it
         // was rewritten (a JSON tool that sorts the keys moves it): it does not match.
+        const Trust::Key &key = trusted->value(line.signer);
         QByteArray body;
         QByteArray signature;
         line.signature = Signature::split(text, &body, &signature)
-                && Signature::verify(body, signature, trusted->value(line.signer))
+                && Signature::verify(body, signature, key.publicKey)
             ? LineFacts::Good
             : LineFacts::Bad;
+        if (line.signature == LineFacts::Good) {
+            line.refusal = refusal(line, key);
+            if (!line.refusal.isEmpty())
+                line.signature = LineFacts::Refused;
+        }
     }
     return line;
 }
 
 // The facts of every line of data. Hashing, parsing and checking signatures take most of the
 // time, line by line independently: the lines are shared out between the processor's cores.
-QVector<LineFacts> lineFacts(const Audit::Lines &split, const Signature::TrustedKeys *trusted)
+QVector<LineFacts> lineFacts(const Audit::Lines &split, const Trust::Keys *trusted)
 {
     QVector<LineFacts> all(split.size());
     const auto work = [&](int from, int to) {
@@ -423,6 +476,121 @@ Walk::Next Walk::diagnose(int i)
     return Next::Resync;
 }
 
+// The line in the place of head.seq whose hash begins with head.hash; -1 when there is none.
+int lineOf(const QVector<LineFacts> &facts, const QVector<int> &places, const Audit::Head &head)
+{
+    for (int i = 0; i < facts.size(); ++i)
+        if (places[i] == head.seq && facts[i].form == LineFacts::Readable && !head.hash.isEmpty()
+            && facts[i].hash.startsWith(head.hash))
+            return i;
+    return -1;
+}
+
+// Who did the work and who checked it: runs of a station with an operator signed in, and the
+// sign-offs of reviewers and approvers.
+void people(const QVector<LineFacts> &facts, const QVector<int> &places, const Trust::Keys *trusted,
+            Audit::Verification &check)
+{
+    using Run = Audit::Verification::Run;
+    const auto fault = [&check](int i, const QString &problem) {
+        check.faults.append({i + 1, Fault::People, problem});
+    };
+    // A person's name: their key's own where it is trusted and the line's signature holds, else
+    // as the line types it.
+    const auto name = [trusted](const LineFacts &line, QByteArray person, bool *proven) {
+        const auto it = trusted ? trusted->constFind(person) : Trust::Keys::const_iterator();
+        *proven
+            = trusted && it != trusted->cend() && it->person() && line.signature == LineFacts::Good;
+        return *proven ? it->name : line.operatorName;
+    };
+    QHash<QByteArray, int> open; // the runs signed in and not out yet, by station and person
+    QSet<QString> typed;
+    int previous = -1; // the readable line before
+    for (int i = 0; i < facts.size(); ++i) {
+        const LineFacts &line = facts[i];
+        if (line.form != LineFacts::Readable)
+            continue;
+        const QByteArray station
+            = line.special.value(QStringLiteral("station")).toString().toLatin1();
+        switch (line.kind) {
+        case LineFacts::SignIn: {
+            Run run;
+            run.person = line.signer;
+            run.name = name(line, line.signer, &run.proven);
+            run.station = station;
+            run.signIn = run.last = i + 1;
+            run.in = line.time;
+            open.insert(station + '/' + line.signer, check.runs.size());
+            check.runs.append(run);
+            break;
+        }
+        case LineFacts::SignOut: {
+            const auto it = open.find(station + '/' + line.signer);
+            if (it == open.end()) {
+                fault(i,
+                      QStringLiteral("signs %1 out of a run on station %2 they were not "
+                                     "signed in to")
+                          .arg(line.operatorName, QLatin1String(station)));
+                break;
+            }
+            Run &run = check.runs[*it];
+            run.signOut = run.last = i + 1;
+            run.out = line.time;
+            open.erase(it);
+            const QString covers = line.special.value(QStringLiteral("covers")).toString();
+            if (previous < 0 || !covers.endsWith(QLatin1String(facts[previous].hash)))
+                fault(i,
+                      QStringLiteral("says it covers %1, which is not the line before it")
+                          .arg(covers));
+            break;
+        }
+        case LineFacts::SignOff: {
+            Audit::Verification::SignOff off;
+            off.line = i + 1;
+            off.person = line.signer;
+            off.name = name(line, line.signer, &off.proven);
+            off.meaning = line.special.value(QStringLiteral("meaning")).toString();
+            off.reason = line.special.value(QStringLiteral("reason")).toString();
+            off.zone = line.special.value(QStringLiteral("zone")).toString();
+            off.time = line.time;
+            const QString covers = line.special.value(QStringLiteral("covers")).toString();
+            off.covers = Audit::Head::parse(covers).value_or(Audit::Head());
+            const int covered = lineOf(facts, places, off.covers);
+            if (covered < 0 || covered >= i)
+                fault(i,
+                      QStringLiteral("is a sign-off of %1, which this record does not hold "
+                                     "before it: it was signed off for another record, or the "
+                                     "lines it covers were rewritten")
+                          .arg(covers));
+            else
+                off.coversLine = covered + 1;
+            check.signOffs.append(off);
+            break;
+        }
+        default:
+            if (line.person.isEmpty()) {
+                if (!line.operatorName.isEmpty() && line.kind == LineFacts::Attempt)
+                    typed.insert(line.operatorName);
+                break;
+            }
+            const auto it = open.constFind(line.signer + '/' + line.person);
+            if (it == open.cend()) {
+                fault(i,
+                      QStringLiteral("names %1 (%2) as its operator, who is not signed in on "
+                                     "this station")
+                          .arg(line.operatorName, QLatin1String(line.person)));
+                break;
+            }
+            Run &run = check.runs[*it];
+            run.last = i + 1;
+            ++run.lines;
+        }
+        previous = i;
+    }
+    check.typedOperators = typed.values();
+    check.typedOperators.sort();
+}
+
 void checkHeads(const QVector<LineFacts> &facts, const QVector<int> &places,
                 const QList<Audit::Head> &heads, Audit::Verification &check)
 {
@@ -477,7 +645,7 @@ bool Verification::signaturesHold() const
     return trustChecked && lines > 0
         && std::none_of(faults.cbegin(), faults.cend(), [](const Fault &fault) {
                return fault.kind == Fault::Signature || fault.kind == Fault::Untrusted
-                   || fault.kind == Fault::Unsigned;
+                   || fault.kind == Fault::Unsigned || fault.kind == Fault::Role;
            });
 }
 
@@ -529,6 +697,9 @@ Verification verify(const QByteArray &data, const Checks &checks)
                                          .arg(QLatin1String(line.signer))});
             else if (line.signature == LineFacts::Unsigned)
                 check.faults.append({i + 1, Fault::Unsigned, QStringLiteral("is not signed")});
+            else if (line.signature == LineFacts::Refused)
+                check.faults.append(
+                    {i + 1, Fault::Role, QStringLiteral("is signed by %1").arg(line.refusal)});
         }
         if (line.late) {
             if (check.late.isEmpty() || check.late.last().last != i
@@ -538,13 +709,20 @@ Verification verify(const QByteArray &data, const Checks &checks)
             check.late.last().last = i + 1;
         }
     }
+    people(facts, walk.places(), checks.trusted, check);
     // A line's own signature first: the proof of a change that the chain only follows from.
-    std::stable_sort(check.faults.begin(), check.faults.end(), [](const Fault &a, const Fault &b) {
-        return a.line != b.line ? a.line < b.line
-                                : a.kind >= Fault::Signature && b.kind < Fault::Signature;
-    });
+    const auto own
+        = [](Fault::Kind kind) { return kind >= Fault::Signature && kind <= Fault::Unsigned; };
+    std::stable_sort(check.faults.begin(), check.faults.end(),
+                     [&own](const Fault &a, const Fault &b) {
+                         return a.line != b.line ? a.line < b.line : own(a.kind) && !own(b.kind);
+                     });
     for (int i = 0; i < check.faults.size(); ++i)
         check.faultIndex[check.faults[i].line].append(i);
+    // Lines are signed off by the sign-offs that hold themselves.
+    for (const Verification::SignOff &off : qAsConst(check.signOffs))
+        if (off.coversLine > 0 && !check.faultIndex.contains(off.line))
+            check.signedOffThrough = qMax(check.signedOffThrough, off.coversLine);
     for (int i = 0; i < facts.size(); ++i) {
         const LineFacts &line = facts[i];
         if (line.form != LineFacts::Readable

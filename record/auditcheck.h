@@ -38,6 +38,9 @@ struct Verification
             Signature, // does not match its signature
             Untrusted, // signed by a key not trusted
             Unsigned, // not signed, where signatures were checked
+            Role, // signed by a trusted key outside its role, its validity or after its revocation
+            People, // a person's line that does not hold: signed in nowhere, covering another
+                    // record
         };
         int line = 0; // from 1
         Kind kind = Chain;
@@ -83,6 +86,43 @@ struct Verification
     /// True when the signatures were checked against trusted keys.
     bool trustChecked = false;
 
+    /// A run of a station with an operator signed in: from the line that signs them in to the
+    /// one that signs them out, none when the run ended without it.
+    struct Run
+    {
+        QByteArray person; // the operator's fingerprint
+        QString name; // the printed name their key vouches for, or the name typed
+        bool proven = false; // the name is the key's own, checked with a trusted key
+        QByteArray station;
+        int signIn = 0;
+        int signOut = 0;
+        int last = 0; // the run's last line
+        int lines = 0; // its attempts
+        qint64 in = 0; // ms since 1970 UTC
+        qint64 out = 0;
+    };
+    QList<Run> runs;
+    /// Operators named on lines of no run: typed, not proven by a key.
+    QStringList typedOperators;
+
+    /// A person's sign-off of the record up to a head.
+    struct SignOff
+    {
+        int line = 0;
+        QByteArray person;
+        QString name;
+        bool proven = false;
+        QString meaning; // reviewed, approved
+        QString reason;
+        QString zone; // the UTC offset of the computer it was made on: "UTC+01:00"
+        qint64 time = 0;
+        Head covers;
+        int coversLine = 0; // the line it covers up to; 0 when the record does not hold it
+    };
+    QList<SignOff> signOffs;
+    /// The last line covered by a sign-off that holds; 0 for none.
+    int signedOffThrough = 0;
+
     struct HeadCheck
     {
         Head head;
@@ -107,7 +147,7 @@ struct Verification
 /// What to check besides the chain.
 struct Checks
 {
-    const Signature::TrustedKeys *trusted = nullptr;
+    const Trust::Keys *trusted = nullptr;
     QList<Head> heads;
 };
 

@@ -17,8 +17,6 @@ const QByteArray kPublicTag = QByteArrayLiteral("ed25519 ");
 const QByteArray kSecretTag = QByteArrayLiteral("ed25519-secret ");
 const QByteArray kSignatureTag = QByteArrayLiteral(",\"signature\":\"");
 constexpr int kFingerprintBytes = 8;
-// A key file holds a line or two for each key; a folder of them may hold many.
-constexpr qint64 kLargestKeyFile = 1 << 20;
 
 void initialise()
 {
@@ -43,44 +41,73 @@ QString native(const QString &path)
 
 } // namespace
 
-StationKey::StationKey(StationKey &&other) noexcept
+SigningKey::SigningKey(SigningKey &&other) noexcept
     : m_secret(other.m_secret)
     , m_public(std::move(other.m_public))
     , m_fingerprint(std::move(other.m_fingerprint))
-    , m_comment(std::move(other.m_comment))
 {
     other.m_secret = nullptr;
 }
 
-StationKey::~StationKey()
+SigningKey::~SigningKey()
 {
     sodium_free(m_secret);
 }
 
-void StationKey::derivePublic(const QString &comment)
+void SigningKey::derivePublic()
 {
     m_public = QByteArray(reinterpret_cast<const char *>(m_secret) + crypto_sign_SEEDBYTES,
                           crypto_sign_PUBLICKEYBYTES);
     m_fingerprint = Signature::fingerprint(m_public);
-    m_comment = comment;
+}
+
+bool SigningKey::generate()
+{
+    initialise();
+    m_secret = static_cast<unsigned char *>(sodium_malloc(crypto_sign_SECRETKEYBYTES));
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    if (!m_secret || crypto_sign_keypair(publicKey, m_secret) != 0)
+        return false;
+    derivePublic();
+    return true;
+}
+
+bool SigningKey::adopt(QByteArray &secret)
+{
+    initialise();
+    const bool fits = secret.size() == crypto_sign_SECRETKEYBYTES;
+    if (fits)
+        m_secret = static_cast<unsigned char *>(sodium_malloc(crypto_sign_SECRETKEYBYTES));
+    if (m_secret) {
+        std::memcpy(m_secret, secret.constData(), crypto_sign_SECRETKEYBYTES);
+        derivePublic();
+    }
+    wipe(secret);
+    return fits && m_secret;
+}
+
+QByteArray SigningKey::sign(const QByteArray &message) const
+{
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr,
+                         reinterpret_cast<const unsigned char *>(message.constData()),
+                         size_t(message.size()), m_secret);
+    return QByteArray(reinterpret_cast<const char *>(signature), crypto_sign_BYTES);
 }
 
 std::optional<StationKey> StationKey::create(const QString &path, const QString &comment,
                                              QString *error)
 {
-    initialise();
     StationKey key;
-    key.m_secret = static_cast<unsigned char *>(sodium_malloc(crypto_sign_SECRETKEYBYTES));
-    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-    if (!key.m_secret || crypto_sign_keypair(publicKey, key.m_secret) != 0) {
+    if (!key.generate()) {
         *error = QStringLiteral("cannot make a key pair");
         return std::nullopt;
     }
-    key.derivePublic(comment);
+    key.m_comment = comment;
     // One buffer, reserved up front, so that no copy of the secret is left unwiped.
-    const QByteArray header = "# tempyra-cli station secret key " + key.m_fingerprint + ", "
+    const QByteArray header = "# tempyra-cli station secret key " + key.fingerprint() + ", "
         + comment.toUtf8() + ": it signs this station's audit lines; keep it to this account\n";
-    QByteArray encoded = QByteArray::fromRawData(reinterpret_cast<const char *>(key.m_secret),
+    QByteArray encoded = QByteArray::fromRawData(reinterpret_cast<const char *>(key.secret()),
                                                  crypto_sign_SECRETKEYBYTES)
                              .toBase64();
     QByteArray file;
@@ -124,39 +151,25 @@ std::optional<StationKey> StationKey::load(const QString &path, QString *error)
                                                          (end < 0 ? text.size() : end) - start));
     wipe(text);
     std::optional<StationKey> key;
-    if (secret.size() == crypto_sign_SECRETKEYBYTES) {
-        key.emplace(StationKey());
-        key->m_secret = static_cast<unsigned char *>(sodium_malloc(crypto_sign_SECRETKEYBYTES));
-        if (key->m_secret) {
-            std::memcpy(key->m_secret, secret.constData(), crypto_sign_SECRETKEYBYTES);
-            key->derivePublic(comment);
-        } else {
-            key.reset();
-        }
-    }
-    wipe(secret);
-    if (!key)
+    key.emplace(StationKey());
+    key->m_comment = comment;
+    if (!key->adopt(secret)) {
+        key.reset();
         *error = QStringLiteral("%1 holds no station secret key").arg(native(path));
+    }
     return key;
 }
 
 QByteArray StationKey::publicKeyFile() const
 {
-    return "# tempyra-cli station key " + m_fingerprint
+    return "# tempyra-cli station key " + fingerprint()
         + (m_comment.isEmpty() ? QByteArray() : ", " + m_comment.toUtf8()) + '\n' + kPublicTag
-        + m_public.toBase64() + '\n';
+        + publicKey().toBase64() + '\n';
 }
 
-QByteArray StationKey::signLine(const QByteArray &body) const
+QByteArray SigningKey::signLine(const QByteArray &body) const
 {
-    unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr,
-                         reinterpret_cast<const unsigned char *>(body.constData()),
-                         size_t(body.size()), m_secret);
-    return body.left(body.size() - 1) + kSignatureTag
-        + QByteArray::fromRawData(reinterpret_cast<const char *>(signature), crypto_sign_BYTES)
-              .toBase64()
-        + "\"}";
+    return body.left(body.size() - 1) + kSignatureTag + sign(body).toBase64() + "\"}";
 }
 
 namespace Signature {
@@ -167,54 +180,6 @@ QByteArray fingerprint(const QByteArray &publicKey)
     crypto_hash_sha256(hash, reinterpret_cast<const unsigned char *>(publicKey.constData()),
                        size_t(publicKey.size()));
     return QByteArray(reinterpret_cast<const char *>(hash), kFingerprintBytes).toHex();
-}
-
-std::optional<TrustedKeys> readTrusted(const QStringList &paths, QString *error)
-{
-    initialise();
-    QStringList files;
-    for (const QString &path : paths) {
-        if (!QFileInfo(path).isDir()) {
-            files.append(path);
-            continue;
-        }
-        const QStringList found = QDir(path).entryList({QStringLiteral("*.pub")}, QDir::Files);
-        if (found.isEmpty()) {
-            *error = QStringLiteral("--trust %1: the folder holds no *.pub key file")
-                         .arg(native(path));
-            return std::nullopt;
-        }
-        for (const QString &name : found)
-            files.append(QDir(path).filePath(name));
-    }
-    TrustedKeys keys;
-    for (const QString &path : qAsConst(files)) {
-        const std::optional<QByteArray> text = Files::readAtMost(
-            path, kLargestKeyFile, QStringLiteral("the most a key file may be"), error);
-        if (!text) {
-            *error = QStringLiteral("--trust %1: %2").arg(native(path), *error);
-            return std::nullopt;
-        }
-        const int before = keys.size();
-        for (const QByteArray &line : text->split('\n')) {
-            if (!line.startsWith(kPublicTag))
-                continue;
-            const QByteArray key = QByteArray::fromBase64(line.mid(kPublicTag.size()).trimmed());
-            if (key.size() == crypto_sign_PUBLICKEYBYTES)
-                keys.insert(fingerprint(key), key);
-        }
-        if (keys.size() == before) {
-            *error = QStringLiteral("--trust %1: no public key in it (a line \"ed25519 KEY\", as "
-                                    "\"tempyra-cli key show\" prints)")
-                         .arg(native(path));
-            return std::nullopt;
-        }
-    }
-    if (keys.isEmpty()) {
-        *error = QStringLiteral("--trust: no key given");
-        return std::nullopt;
-    }
-    return keys;
 }
 
 bool split(const QByteArray &line, QByteArray *body, QByteArray *signature)

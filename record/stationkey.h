@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -24,9 +22,43 @@
 //   body, _, tail = line.rpartition(b',"signature":"')
 //   verify(signature=base64.b64decode(tail[:-2]), message=body + b"}")
 
-/// A station's key pair. The secret key lives in locked memory that is wiped when the object
-/// goes, and never leaves it: the object signs, and tells its public half.
-class StationKey
+/// An Ed25519 key pair. The secret key lives in locked memory that is wiped when the object goes,
+/// and never leaves it: the object signs, and tells its public half.
+class SigningKey
+{
+public:
+    SigningKey(SigningKey &&other) noexcept;
+    SigningKey &operator=(SigningKey &&) = delete;
+    SigningKey(const SigningKey &) = delete;
+    ~SigningKey();
+
+    const QByteArray &fingerprint() const { return m_fingerprint; }
+    /// The 32-byte public key.
+    const QByteArray &publicKey() const { return m_public; }
+    /// The line for body, a compact JSON object that names this key as its "signer".
+    QByteArray signLine(const QByteArray &body) const;
+    /// The detached signature of message.
+    QByteArray sign(const QByteArray &message) const;
+
+protected:
+    SigningKey() = default;
+    /// A new pair; false when the system gives no randomness or no locked memory.
+    bool generate();
+    /// The pair of a 64-byte secret key (seed and public key); secret is wiped.
+    bool adopt(QByteArray &secret);
+    /// The secret key's bytes, for sealing it: never shown, logged or kept elsewhere.
+    const unsigned char *secret() const { return m_secret; }
+
+private:
+    void derivePublic();
+
+    unsigned char *m_secret = nullptr;
+    QByteArray m_public;
+    QByteArray m_fingerprint;
+};
+
+/// A station's key pair, kept in a file only its account can read.
+class StationKey : public SigningKey
 {
 public:
     /// Makes a new key pair and writes its secret half to path, which must not exist yet,
@@ -36,26 +68,12 @@ public:
     /// Reads the secret key at path; refused when other accounts can read the file.
     static std::optional<StationKey> load(const QString &path, QString *error);
 
-    StationKey(StationKey &&other) noexcept;
-    StationKey &operator=(StationKey &&) = delete;
-    StationKey(const StationKey &) = delete;
-    ~StationKey();
-
-    const QByteArray &fingerprint() const { return m_fingerprint; }
-    /// The 32-byte public key.
-    const QByteArray &publicKey() const { return m_public; }
     /// The public key file: what "key show" prints and --trust reads.
     QByteArray publicKeyFile() const;
-    /// The line for body, a compact JSON object that names this key as its "signer".
-    QByteArray signLine(const QByteArray &body) const;
 
 private:
     StationKey() = default;
-    void derivePublic(const QString &comment);
 
-    unsigned char *m_secret = nullptr;
-    QByteArray m_public;
-    QByteArray m_fingerprint;
     QString m_comment;
 };
 
@@ -64,13 +82,6 @@ namespace Signature {
 
 /// The fingerprint of a 32-byte public key.
 QByteArray fingerprint(const QByteArray &publicKey);
-
-/// The public keys trusted, by fingerprint.
-using TrustedKeys = QHash<QByteArray, QByteArray>;
-
-/// Reads key files, and every *.pub file of a folder; nothing, with error, when a file cannot
-/// be read or holds no key, or when none is given.
-std::optional<TrustedKeys> readTrusted(const QStringList &paths, QString *error);
 
 /// The bytes a signed line's signature covers, and the signature; false for a line that
 /// carries no signature in the form above.

@@ -1,14 +1,13 @@
 #include "station/choices.h"
 
 #include "station/profile.h"
+#include "station/signedrun.h"
 
 #include "device/loggerprotocol.h"
 #include "record/audit.h"
 #include "record/files.h"
 
 #include <QFileInfo>
-
-#include <algorithm>
 
 namespace Choices {
 
@@ -29,18 +28,6 @@ std::optional<int> replyTimeout(const std::optional<QString> &given, QString *er
 {
     return number(QStringLiteral("reply-timeout"), given, LoggerProtocol::kReplyTimeoutMs,
                   LoggerProtocol::kReplyTimeoutMs, kLongestReplyTimeoutMs, error);
-}
-
-QString operatorProblem(const QString &name)
-{
-    if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r')))
-        return QStringLiteral("an operator name is one line");
-    if (name.isEmpty() || name.size() > kLongestOperator)
-        return QStringLiteral("a name of 1 to %1 characters").arg(kLongestOperator);
-    if (std::any_of(name.cbegin(), name.cend(),
-                    [](QChar c) { return c.category() == QChar::Other_Control; }))
-        return QStringLiteral("a name without control characters");
-    return {};
 }
 
 std::optional<ExpectedList> expectedList(const QString &path, QString *error)
@@ -80,7 +67,7 @@ std::optional<WriteOptions> writeOptions(const Given &given, QString *error)
 
     if (given.operatorName) {
         options.operatorName = given.operatorName->trimmed();
-        const QString problem = operatorProblem(options.operatorName);
+        const QString problem = personNameProblem(options.operatorName);
         if (!problem.isEmpty()) {
             *error = QStringLiteral("--operator: ") + problem;
             return std::nullopt;

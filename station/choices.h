@@ -16,7 +16,7 @@ namespace Choices {
 // Bounds of the numbers given to options: a sanity check, not a rule of the logger.
 constexpr int kMostRetries = 20;
 constexpr int kLongestSettleMs = 60000;
-constexpr int kLongestOperator = 64;
+constexpr int kLongestOperator = 64; // as personNameProblem() has it
 constexpr int kLongestReplyTimeoutMs = 10000;
 
 /// What was given; an option not given is empty (std::nullopt where an empty value is a mistake).
@@ -40,9 +40,6 @@ std::optional<int> number(const QString &option, const std::optional<QString> &g
                           int least, int most, QString *error);
 /// --reply-timeout: the window's bound or longer.
 std::optional<int> replyTimeout(const std::optional<QString> &given, QString *error);
-
-/// What is wrong with an operator's name (trimmed), empty when nothing is.
-QString operatorProblem(const QString &name);
 
 /// The identifiers of a shipment's list file; error names the file.
 std::optional<ExpectedList> expectedList(const QString &path, QString *error);

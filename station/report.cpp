@@ -59,7 +59,7 @@ tr.verified .word { font-weight: normal; text-transform: none; font-size: 9pt; }
 tr.verified td.outcome { background: #dcefd8; color: #14501b; }
 tr.mismatched td.outcome { background: #ffe7ad; color: #6b4200; }
 tr.failed td.outcome, tr.unreadable td.outcome { background: #f8d3cf; color: #8c0f0f; }
-tr.refused td.outcome, tr.repair td.outcome { background: #dcdce8; color: #2b2b48; }
+tr.refused td.outcome, tr.repair td.outcome, tr.person td.outcome { background: #dcdce8; color: #2b2b48; }
 tr.failing td { background: repeating-linear-gradient(135deg, #fff 0 3pt, #f8d3cf 3pt 4pt); }
 tr.failing td.outcome { background: #8c0f0f; color: #fff; }
 .broken { font-weight: bold; color: #8c0f0f; }
@@ -124,48 +124,11 @@ qint64 floorDiv(qint64 value, qint64 by)
     return value / by - (value % by < 0 ? 1 : 0);
 }
 
-// "UTC+05:30", as the loggers' zones are written, or "UTC".
-QString zoneText(int offsetSecs)
-{
-    if (offsetSecs == 0)
-        return QStringLiteral("UTC");
-    const int minutes = qAbs(offsetSecs) / 60;
-    return QStringLiteral("UTC%1%2:%3")
-        .arg(QLatin1Char(offsetSecs < 0 ? '-' : '+'))
-        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
-
-// A line's "time" in milliseconds since 1970 UTC, kNoTime when it has none. Stations write
-// "2026-12-06T23:00:01.922Z", read here digit by digit: a record has many lines.
+// A line's "time" in milliseconds since 1970 UTC, kNoTime when it has none.
 qint64 lineTime(const JsonMembers &line)
 {
-    const QString text = line.string(QLatin1String("time"));
-    const auto number = [&text](int from, int count) {
-        int value = 0;
-        for (int i = from; i < from + count; ++i) {
-            const int digit = text[i].unicode() - '0';
-            if (digit < 0 || digit > 9)
-                return -1;
-            value = value * 10 + digit;
-        }
-        return value;
-    };
-    if (text.size() == 24 && text[4] == QLatin1Char('-') && text[7] == QLatin1Char('-')
-        && text[10] == QLatin1Char('T') && text[13] == QLatin1Char(':')
-        && text[16] == QLatin1Char(':') && text[19] == QLatin1Char('.')
-        && text[23] == QLatin1Char('Z')) {
-        const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-        const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-        const int msec = number(20, 3);
-        const QDate date(year, month, day);
-        if (year > 0 && date.isValid() && hour >= 0 && hour < 24 && minute >= 0 && minute < 60
-            && second >= 0 && second < 60 && msec >= 0)
-            return (date.toJulianDay() - kEpochJulianDay) * kMsecsPerDay
-                + ((hour * 60 + minute) * 60 + second) * 1000 + msec;
-    }
-    const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
-    return time.isValid() ? time.toMSecsSinceEpoch() : kNoTime;
+    const qint64 time = Audit::lineTime(line.string(QLatin1String("time")));
+    return time == Audit::kNoTime ? kNoTime : time;
 }
 
 // The computer's local time. Its offset from UTC is looked up once for each minute of the
@@ -452,6 +415,39 @@ void readShare(const Context &context, LocalClock &clock, int from, int to, Shar
                     .arg(repair.value(QLatin1String("line")).toInt())
                     .arg(repair.value(QLatin1String("bytes")).toInt())
                     .arg(line.string(QLatin1String("user")), line.string(QLatin1String("host"))));
+            continue;
+        }
+        // A person's line: signed in, signed out, signed off. No attempt.
+        const char *const people[][2]
+            = {{"signIn", "signed in"}, {"signOut", "signed out"}, {"signOff", "signed off"}};
+        const auto kind = std::find_if(std::begin(people), std::end(people), [&line](auto names) {
+            return line.contains(QLatin1String(names[0]));
+        });
+        if (kind != std::end(people)) {
+            const QJsonObject what
+                = QJsonDocument::fromJson(line.raw(QLatin1String((*kind)[0]))).object();
+            const bool failing = !context.check->faultsOf(i + 1).isEmpty();
+            startRow(rows, share, QLatin1String(failing ? "failing" : "person"), i + 1, timeText,
+                     offset);
+            cell(rows);
+            cell(rows);
+            cell(rows, operatorName);
+            outcomeCell(rows, QLatin1String(failing ? "fails check" : (*kind)[1]),
+                        failing ? escaped(QLatin1String((*kind)[1])) : QString());
+            QStringList why;
+            if (what.contains(QLatin1String("meaning")))
+                why.append(str(what, "meaning")
+                           + (str(what, "reason").isEmpty()
+                                  ? QString()
+                                  : QStringLiteral(": ") + str(what, "reason")));
+            if (!str(what, "covers").isEmpty())
+                why.append(QStringLiteral("covers %1")
+                               .arg(str(what, "covers").section(QLatin1Char(':'), 0, 0)
+                                    + QLatin1Char(':')
+                                    + str(what, "covers").section(QLatin1Char(':'), 1).left(16)));
+            for (const Audit::Verification::Fault *fault : context.check->faultsOf(i + 1))
+                why.append(QStringLiteral("this line ") + fault->problem);
+            endRow(rows, why.join(QLatin1String("; ")));
             continue;
         }
 
@@ -843,19 +839,32 @@ QStringList chainFaultTexts(const Audit::Verification &check, int most)
     return texts;
 }
 
+} // namespace Report
+
+namespace {
+
+// A stamp's time in UTC, as the record's texts give it.
+QString stampTime(const QJsonObject &stamp)
+{
+    const QDateTime time
+        = QDateTime::fromString(stamp.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    return QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+} // namespace
+
+namespace Report {
+
 QString repairText(const Audit::Verification::Repair &repair)
 {
     const QJsonObject &by = repair.by;
-    const QDateTime time
-        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
     return QStringLiteral("line %1 was %2 (%3 bytes); line %4 carries it, appended on %5 UTC by "
                           "%6 (operator %7) on %8; its bytes are unsigned%9")
         .arg(repair.cutLine)
         .arg(QLatin1String(repair.atEnd ? "cut short" : "garbled"))
         .arg(repair.bytes)
         .arg(repair.repairLine)
-        .arg(QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-             by.value(QStringLiteral("user")).toString(),
+        .arg(stampTime(by), by.value(QStringLiteral("user")).toString(),
              by.value(QStringLiteral("operator")).toString(),
              by.value(QStringLiteral("host")).toString(),
              repair.device.isEmpty()
@@ -866,14 +875,11 @@ QString repairText(const Audit::Verification::Repair &repair)
 QString lateText(const Audit::Verification::Late &late)
 {
     const QJsonObject &by = late.by;
-    const QDateTime time
-        = QDateTime::fromString(by.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
     return QStringLiteral("%1 owed to the record when written, appended late on %2 UTC by %3 "
                           "(operator %4) on %5 from %6")
         .arg(lines(late.first, late.last)
                  + QLatin1String(late.first == late.last ? " was" : " were"),
-             QLocale::c().toString(time.toUTC(), QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-             by.value(QStringLiteral("user")).toString(),
+             stampTime(by), by.value(QStringLiteral("user")).toString(),
              by.value(QStringLiteral("operator")).toString(),
              by.value(QStringLiteral("host")).toString(),
              by.value(QStringLiteral("file")).toString());
@@ -891,6 +897,90 @@ QStringList formTexts(const Audit::Verification &check)
                                     "without the CR")
                          .arg(check.crlf == 1 ? QStringLiteral("1 line")
                                               : QStringLiteral("%1 lines").arg(check.crlf)));
+    return texts;
+}
+
+QStringList peopleTexts(const Audit::Verification &check)
+{
+    const auto utc = [](qint64 time, const char *format) {
+        return QLocale::c().toString(QDateTime::fromMSecsSinceEpoch(time, Qt::UTC),
+                                     QLatin1String(format));
+    };
+    QStringList texts;
+    for (const Audit::Verification::Fault &fault : check.faults)
+        if (fault.kind == Audit::Verification::Fault::People)
+            texts.append(QStringLiteral("line %1 %2").arg(fault.line).arg(fault.problem));
+    // A screenful of runs: every one not signed out, and the last ones that were; --json has
+    // them all.
+    constexpr int kRunsNamed = 12;
+    const int closed
+        = int(std::count_if(check.runs.cbegin(), check.runs.cend(),
+                            [](const Audit::Verification::Run &run) { return run.signOut > 0; }));
+    if (closed > kRunsNamed)
+        texts.append(QStringLiteral("%1 earlier runs signed in and out (--json lists them)")
+                         .arg(closed - kRunsNamed));
+    int skip = closed - kRunsNamed;
+    for (const Audit::Verification::Run &run : check.runs) {
+        if (run.signOut > 0 && skip-- > 0)
+            continue;
+        const QString in = utc(run.in, "yyyy-MM-dd hh:mm");
+        const QString out = !run.signOut ? QString()
+            : utc(run.out, "yyyy-MM-dd") == utc(run.in, "yyyy-MM-dd")
+            ? utc(run.out, "hh:mm")
+            : utc(run.out, "yyyy-MM-dd hh:mm");
+        texts.append(QStringLiteral("%1 by %2 (operator%3), signed in %4%5")
+                         .arg(lines(run.signIn, run.last), run.name,
+                              run.proven ? QString()
+                                         : QStringLiteral(", named by the line: give their key "
+                                                          "with --trust to prove it"),
+                              in,
+                              run.signOut ? QStringLiteral(", signed out %1 UTC").arg(out)
+                                          : QStringLiteral(" UTC, not signed out: the run ended "
+                                                           "without it (the program killed, or "
+                                                           "its computer gone down)")));
+    }
+    if (!check.typedOperators.isEmpty())
+        texts.append(QStringLiteral("operators named as typed, with no key to prove it: %1")
+                         .arg(check.typedOperators.join(QLatin1String(", "))));
+    for (const Audit::Verification::SignOff &off : check.signOffs) {
+        texts.append(
+            QStringLiteral("line %1: %2 by %3%4 on %5 UTC%6, %7%8")
+                .arg(off.line)
+                .arg(
+                    off.meaning, off.name,
+                    off.proven ? QString() : QStringLiteral(" (named by the line, not proven)"),
+                    utc(off.time, "yyyy-MM-dd hh:mm:ss"),
+                    off.zone.isEmpty() || off.zone == QLatin1String("UTC")
+                        ? QString()
+                        : QStringLiteral(" (%1 %2 on its computer)")
+                              .arg(utc(off.time + Audit::zoneOffset(off.zone) * 1000LL, "hh:mm:ss"),
+                                   off.zone),
+                    off.coversLine > 0 ? QStringLiteral("covering lines 1 to %1 (head %2:%3)")
+                                             .arg(off.coversLine)
+                                             .arg(off.covers.seq)
+                                             .arg(QLatin1String(off.covers.hash.left(16)))
+                                       : QStringLiteral("covering no line of this record"),
+                    off.reason.isEmpty() ? QString() : QStringLiteral(": \"%1\"").arg(off.reason))
+            + QLatin1String(check.faultIndex.contains(off.line) ? "; it does not hold" : ""));
+    }
+    if (!check.signOffs.isEmpty() || !check.runs.isEmpty()) {
+        // The lines after the last line a sign-off covers, but for the sign-offs that hold.
+        QSet<int> signOffs;
+        for (const Audit::Verification::SignOff &off : check.signOffs)
+            if (!check.faultIndex.contains(off.line))
+                signOffs.insert(off.line);
+        QList<int> open;
+        for (int line = check.signedOffThrough + 1; line <= check.lines + check.blank.size();
+             ++line)
+            if (!signOffs.contains(line) && !check.blank.contains(line))
+                open.append(line);
+        texts.append(
+            open.isEmpty() ? QStringLiteral("every line is signed off")
+                : check.signedOffThrough == 0
+                ? QStringLiteral("no line is signed off")
+                : QStringLiteral("%1 %2 not signed off")
+                      .arg(numbersText(open), QLatin1String(open.size() == 1 ? "is" : "are")));
+    }
     return texts;
 }
 
@@ -931,7 +1021,7 @@ QStringList signatureTexts(const Audit::Verification &check)
             mismatched.append(fault.line);
         else if (fault.kind == Fault::Unsigned)
             unsignedFaults.append(fault.line);
-        else if (fault.kind == Fault::Untrusted)
+        else if (fault.kind == Fault::Untrusted || fault.kind == Fault::Role)
             untrusted[fault.problem].append(fault.line);
     }
     if (!mismatched.isEmpty())
@@ -990,20 +1080,32 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
     const auto timeHtml = [&clock, zone](qint64 time) {
         const int offset = clock.offset(time);
         return clockText(time, offset)
-            + (offset == zone
-                   ? QString()
-                   : QStringLiteral(" <span class=\"zone\">%1</span>").arg(zoneText(offset)));
+            + (offset == zone ? QString()
+                              : QStringLiteral(" <span class=\"zone\">%1</span>")
+                                    .arg(Audit::zoneText(offset)));
     };
 
     Page page(out);
     const QString head = check.head.seq > 0 ? check.head.text()
                                             : QStringLiteral("none (its last line is not chained)");
+    // The sign-offs go beside the head in every page's footer, the last ones first.
+    QStringList footer;
+    for (auto it = check.signOffs.crbegin(); it != check.signOffs.crend() && footer.size() < 2;
+         ++it)
+        if (it->coversLine > 0 && !check.faultIndex.contains(it->line))
+            footer.append(QStringLiteral("%1 by %2, %3 UTC, lines 1 to %4")
+                              .arg(it->meaning, it->name, clockText(it->time, 0).left(16))
+                              .arg(it->coversLine));
     page << QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
                            "<title>Logger configuration writes: %1</title>\n<style>%2"
                            "@page { @top-left { content: \"%3, head %4\"; font: 7pt "
-                           "\"DejaVu Sans Mono\", monospace; } }\n</style></head>\n<body>\n")
+                           "\"DejaVu Sans Mono\", monospace; } @bottom-left { content: \"%5\"; "
+                           "font: 7pt sans-serif; } }\n</style></head>\n<body>\n")
                 .arg(escaped(source), QLatin1String(kStyle), cssText(QFileInfo(source).fileName()),
-                     cssText(head));
+                     cssText(head),
+                     cssText(footer.isEmpty() ? QStringLiteral("not signed off")
+                                              : QStringLiteral("signed off: ")
+                                     + footer.join(QLatin1String("; "))));
     page << QStringLiteral("<h1>Logger configuration writes</h1>\n<table class=\"facts\">\n");
     page << factRow(QStringLiteral("Record"), escaped(source));
     page << factRow(QStringLiteral("Head"),
@@ -1020,9 +1122,16 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
                     QStringLiteral("%1 to %2 (%3)")
                         .arg(from != kNoTime ? timeHtml(from) : QStringLiteral("the start"),
                              to != kNoTime ? timeHtml(to) : QStringLiteral("the end"),
-                             zoneText(zone)));
+                             Audit::zoneText(zone)));
     page << factRow(QStringLiteral("Audit chain"), chainHtml(check));
     page << factRow(QStringLiteral("Signatures"), signaturesHtml(check));
+    const QStringList people = Report::peopleTexts(check);
+    if (!people.isEmpty()) {
+        QStringList html;
+        for (const QString &text : people)
+            html.append(escaped(text));
+        page << factRow(QStringLiteral("People"), html.join(QLatin1String("<br>")));
+    }
     const int loggerCount
         = int(std::count_if(totals.loggers.cbegin(), totals.loggers.cend(),
                             [](const Logger &logger) { return logger.attempts > 0; }));
@@ -1049,7 +1158,21 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
         page << factRow(QStringLiteral("Expected list"),
                         coverageHtml(options.expected, totals.loggers));
     page << factRow(QStringLiteral("Stations"), listed(totals.hosts));
-    page << factRow(QStringLiteral("Operators"), listed(totals.operators));
+    // A name is proven where a run signed in with the operator's key holds; else it is typed.
+    QSet<QString> signedIn;
+    for (const Audit::Verification::Run &run : check.runs)
+        if (run.proven)
+            signedIn.insert(run.name);
+    QStringList operators;
+    for (const QString &name : totals.operators)
+        if (!name.isEmpty())
+            operators.append(escaped(name)
+                             + QLatin1String(signedIn.contains(name) ? " (signed in with their key)"
+                                                                     : " (typed, not proven)"));
+    operators.sort();
+    page << factRow(QStringLiteral("Operators"),
+                    operators.isEmpty() ? QStringLiteral("-")
+                                        : operators.join(QLatin1String(", ")));
     QStringList profiles;
     for (auto it = totals.profiles.cbegin(); it != totals.profiles.cend(); ++it)
         profiles.append(escaped(it.key())
@@ -1069,7 +1192,7 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
                 "</colgroup>\n<thead><tr><th>Logger</th><th>Final outcome</th><th "
                 "class=\"n\">Attempts</th><th>Last attempt (%1)</th><th>Station</th>"
                 "<th>Operator</th></tr></thead>\n<tbody>\n")
-                .arg(zoneText(zone));
+                .arg(Audit::zoneText(zone));
     const QSet<QString> expected(options.expected.cbegin(), options.expected.cend());
     for (const QString &key : qAsConst(keys)) {
         const Logger &logger = totals.loggers[key];
@@ -1107,14 +1230,15 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
                 "class=\"outcome\"><col></colgroup>\n<thead><tr><th class=\"n\">Line</th>"
                 "<th>Time (%1)</th><th>Logger</th><th>Port</th><th>Operator</th><th>Outcome</th>"
                 "<th>Fields that differed, or why</th></tr></thead>\n<tbody>\n")
-                .arg(zoneText(zone));
+                .arg(Audit::zoneText(zone));
     for (const Share &share : shares) {
         int written = 0;
         for (const auto &time : share.times) {
             if (time.second == zone)
                 continue;
             page.write(share.rows.constData() + written, time.first - written);
-            page << QStringLiteral(" <span class=\"zone\">%1</span>").arg(zoneText(time.second));
+            page << QStringLiteral(" <span class=\"zone\">%1</span>")
+                        .arg(Audit::zoneText(time.second));
             written = time.first;
         }
         page.write(share.rows.constData() + written, share.rows.size() - written);
@@ -1126,15 +1250,15 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
                 "<p class=\"note\">Made by %1 %2 on %3 (%4).</p></div>\n</body></html>\n")
                 .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(),
                      clockText(now.toMSecsSinceEpoch(), now.offsetFromUtc()),
-                     zoneText(now.offsetFromUtc()));
+                     Audit::zoneText(now.offsetFromUtc()));
     return page.ok();
 }
 
 std::optional<Audit::Verification> check(const QString &path, const Options &options,
                                          QByteArray *data, QString *error)
 {
-    std::optional<Signature::TrustedKeys> trusted;
-    if (!options.trust.isEmpty() && !(trusted = Signature::readTrusted(options.trust, error)))
+    std::optional<Trust::Keys> trusted;
+    if (!options.trust.isEmpty() && !(trusted = Trust::read(options.trust, error)))
         return std::nullopt;
     return Audit::verifyFile(path, {trusted ? &*trusted : nullptr, {}}, error, data);
 }

@@ -63,5 +63,8 @@ QString lateText(const Audit::Verification::Late &late);
 QStringList signatureTexts(const Audit::Verification &check);
 /// Blank lines and Windows line ends: no fault, but named.
 QStringList formTexts(const Audit::Verification &check);
+/// Who did the work and who checked it: each run with its operator signed in and out, the
+/// operators only typed, each sign-off with what it covers, the lines not signed off.
+QStringList peopleTexts(const Audit::Verification &check);
 
 } // namespace Report

@@ -6,6 +6,7 @@
 #include "device/loggerlink.h"
 #include "device/loggerports.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QTimer>
 
@@ -136,6 +137,8 @@ Station::~Station()
 
 void Station::write(const QList<Target> &targets)
 {
+    if (m_options.person)
+        signPerson(true);
     for (const Target &target : targets)
         start(plugIn(target));
     endIfDone();
@@ -143,6 +146,8 @@ void Station::write(const QList<Target> &targets)
 
 void Station::provision(const QStringList &portNames)
 {
+    if (m_options.person)
+        signPerson(true);
     m_provisioning = true;
     m_portNames = portNames;
     m_scan = new QTimer(this);
@@ -236,8 +241,13 @@ void Station::attemptDone(Plugging *plugging)
         record.insert(QStringLiteral("identified"), false);
     if (!plugging->serial.isEmpty())
         record.insert(QStringLiteral("serialNumber"), plugging->serial);
-    if (!link.refused())
+    if (!link.refused()) {
         record.insert(QStringLiteral("configuration"), Profile::fromConfig(m_options.config));
+        if (!m_options.profile.isEmpty())
+            record.insert(QStringLiteral("profile"), m_options.profile);
+    }
+    if (m_options.person)
+        record.insert(QStringLiteral("person"), QLatin1String(m_options.person->fingerprint()));
     if (!link.command().isEmpty())
         record.insert(
             QStringLiteral("clock"),
@@ -416,30 +426,61 @@ int Station::inProgress() const
 QList<QJsonObject> Station::owed() const
 {
     QList<QJsonObject> lines;
-    for (const auto &line : m_owed)
-        lines.append(line.second);
+    for (const Pending &line : m_owed)
+        lines.append(line.entry.record);
     return lines;
+}
+
+void Station::signPerson(bool in)
+{
+    // The person's line names the station whose lines it vouches for, and the computer's zone.
+    const PersonKey &person = *m_options.person;
+    QJsonObject what {
+        {QStringLiteral("station"),
+         QLatin1String(m_options.key ? m_options.key->fingerprint() : QByteArray())},
+        {QStringLiteral("zone"), Audit::zoneText(QDateTime::currentDateTime().offsetFromUtc())}};
+    if (!in)
+        what.insert(QStringLiteral("covers"), QJsonValue::Null);
+    QJsonObject line {{QLatin1String(in ? "signIn" : "signOut"), what},
+                      {QStringLiteral("person"), QLatin1String(person.fingerprint())}};
+    Audit::stamp(line, person.name());
+    m_people.append({line, &person});
+    if (!m_appendTimer->isActive())
+        m_appendTimer->start(kRecordBatchMs);
 }
 
 void Station::appendRecords()
 {
     m_appendTimer->stop();
-    if (m_ended.isEmpty() && m_owed.isEmpty())
+    if (m_ended.isEmpty() && m_owed.isEmpty() && m_people.isEmpty())
         return;
-    QList<QJsonObject> lines = owed();
+    // A sign-in goes before the attempts that end with it, a sign-out after them.
+    QList<Audit::Entry> lines;
+    for (const Pending &line : qAsConst(m_owed))
+        lines.append(line.entry);
+    const auto signingOut
+        = [](const Audit::Entry &line) { return line.record.contains(QLatin1String("signOut")); };
+    for (const Audit::Entry &line : qAsConst(m_people))
+        if (!signingOut(line))
+            lines.append(line);
     for (const Attempt &attempt : qAsConst(m_ended))
-        lines.append(attempt.record);
+        lines.append({attempt.record, m_options.key.get()});
+    for (const Audit::Entry &line : qAsConst(m_people))
+        if (signingOut(line))
+            lines.append(line);
     QString error;
     Audit::Head head;
     const Audit::Appended appended = m_recordChanged
         ? Audit::Appended::Changed
-        : Audit::append(m_options.auditPath, lines, m_options.key.get(), &error, &head, &m_mark);
+        : Audit::append(m_options.auditPath, lines, &error, &head, &m_mark);
     const QList<Attempt> ended = std::exchange(m_ended, {});
+    m_people.clear();
     if (appended == Audit::Appended::Yes) {
         m_head = head;
         const int restored = m_owed.size();
-        for (const auto &line : qAsConst(m_owed))
-            m_session.setRecorded(line.first, true);
+        for (const Pending &line : qAsConst(m_owed))
+            if (!line.logger.isEmpty())
+                m_session.setRecorded(line.logger, true);
         m_owed.clear();
         const bool wasFailing = !m_recordError.isEmpty();
         m_recordError.clear();
@@ -456,8 +497,12 @@ void Station::appendRecords()
         }
         return;
     }
-    for (const Attempt &attempt : ended)
-        m_owed.append({attempt.logger, attempt.record});
+    for (const Audit::Entry &line : lines.mid(m_owed.size())) {
+        const auto attempt = std::find_if(ended.cbegin(), ended.cend(), [&line](const Attempt &a) {
+            return a.record == line.record;
+        });
+        m_owed.append({attempt == ended.cend() ? QString() : attempt->logger, line});
+    }
     // Changed under the station, the record takes nothing more in this run: a person looks at
     // it first.
     const bool changed = appended == Audit::Appended::Changed && !m_recordChanged;
@@ -482,6 +527,11 @@ void Station::endIfDone()
 {
     if (m_finished || (m_provisioning && !m_stopping) || inProgress() > 0)
         return;
+    // The operator signs out once the run's last attempt is done, covering its lines.
+    if (m_options.person && !m_signedOut) {
+        m_signedOut = true;
+        signPerson(false);
+    }
     appendRecords();
     if (m_finished || inProgress() > 0)
         return;
@@ -496,8 +546,12 @@ void Station::endIfDone()
     m_waiting = false;
     m_finished = true;
     m_appendTimer->stop();
-    if (!m_owed.isEmpty())
-        m_kept = Audit::keepOwed(m_options.auditPath, owed(), m_options.key.get());
+    if (!m_owed.isEmpty()) {
+        QList<Audit::Entry> lines;
+        for (const Pending &line : qAsConst(m_owed))
+            lines.append(line.entry);
+        m_kept = Audit::keepOwed(m_options.auditPath, lines);
+    }
     // Told once the last logger's own line has been told.
     if (m_everyExpectedVerified)
         emit everyExpectedVerified();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/audit.h"
+#include "record/personkey.h"
 #include "station/session.h"
 
 #include "device/loggerconfig.h"
@@ -27,6 +28,10 @@ struct WriteOptions
     QString auditPath;
     Audit::Usable record; // what checking the record before the run found
     std::shared_ptr<const StationKey> key; // none: the lines are not signed
+    // The operator signed in with their own key: the run's first line signs them in and its last
+    // signs them out, both signed by them; every attempt line between names them.
+    std::shared_ptr<const PersonKey> person;
+    QJsonObject profile; // what each attempt line says of its profile: hash, approval
     QString operatorName; // empty: the account's user
     int retries = 1; // further attempts after a failed one
     int settleMs = 0; // pause between the write and the read-back
@@ -140,6 +145,8 @@ private:
     bool stillPlugged(const Plugging *plugging) const;
     /// Closes the plugging's port and lets its conversation go.
     void dropLink(Plugging *plugging);
+    /// Queues the line that signs the operator in, or out.
+    void signPerson(bool in);
     void appendRecords();
     /// No new logger is taken.
     void stopTaking();
@@ -161,7 +168,15 @@ private:
 
     // The audit record: attempts ended since the last append, and the lines owed to it.
     QList<Attempt> m_ended;
-    QList<QPair<QString, QJsonObject>> m_owed; // the logger, its line
+    // A line owed to the record: the logger it tells of (none for a person's line), the line.
+    struct Pending
+    {
+        QString logger;
+        Audit::Entry entry;
+    };
+    QList<Pending> m_owed;
+    QList<Audit::Entry> m_people; // a person's lines not tried yet
+    bool m_signedOut = false;
     QTimer *m_appendTimer = nullptr;
     QString m_recordError;
     Audit::Mark m_mark; // the record's end as the station last found or left it

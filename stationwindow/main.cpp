@@ -3,7 +3,7 @@
 #include "stationwindow/onestation.h"
 #include "stationwindow/stationwindow.h"
 
-#include "app/appsetup.h"
+#include "app/display.h"
 #include "app/terminationsignals.h"
 
 #include <QApplication>
@@ -32,7 +32,7 @@ std::optional<QString> given(const QCommandLineParser &parser, const QString &na
 
 int main(int argc, char *argv[])
 {
-    prepareDisplayScaling();
+    prepareDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tempyra-station"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tempyra Station"));

@@ -610,6 +610,84 @@ long_list) # a shipment of 100,000: one logger, the summary a screenful, every n
     [[ $(wc -l <"$work/err") -le 12 ]] || fail "the summary is longer than a screen"
     [[ $(json "$work/out" 'len(d["summary"]["neverSeen"])') -eq 99999 ]] || fail "not every name in JSON"
     ;;
+people) # operators signed in and out with their own keys, a team file, sign-offs, approved
+    # profiles; each refusal leaves the record and the loggers untouched
+    umask 077
+    team=$work/team.txt
+    for who in ana rui qa; do
+        echo "$who's long passphrase" >"$work/$who.pass"
+    done
+    cli 0 key new --key "$work/station.key"
+    cp "$work/out" "$work/station.pub"
+    cli 0 person new "Ana Lima" --key "$work/ana.key" --passphrase-file "$work/ana.pass"
+    cp "$work/out" "$work/ana.pub"
+    "$program" person new "Rui Costa" --key "$work/rui.key" --passphrase-file "$work/rui.pass" >"$work/rui.pub" 2>/dev/null
+    "$program" person new "Quinn QA" --key "$work/qa.key" --passphrase-file "$work/qa.pass" >"$work/qa.pub" 2>/dev/null
+    cli 0 trust add "$team" "$work/station.pub" --role station
+    for grant in ana:operator rui:operator qa:reviewer qa:approver; do
+        cli 0 trust add "$team" "$work/${grant%:*}.pub" --role "${grant#*:}"
+    done
+    station=(--key "$work/station.key" --log "$audit")
+    as() { echo --sign-as "$work/$1.key" --passphrase-file "$work/$1.pass"; }
+    # A wrong passphrase: refused before anything is sent or appended.
+    echo "not it" >"$work/wrong.pass"
+    cli 2 write "$profile" --port ttyACM0 "${station[@]}" --sign-as "$work/ana.key" --passphrase-file "$work/wrong.pass"
+    has "$work/err" 'the passphrase does not open the person key'
+    count "$(sim 0)" '^cmd ' 0
+    [[ ! -e $audit ]] || fail "a record was started: $(cat "$audit")"
+    # A run signed in and out, verified with the team file.
+    cli 0 write "$profile" --port ttyACM0 "${station[@]}" $(as ana)
+    cli 0 audit verify "$audit" --trust "$team"
+    has "$work/out" 'lines 1 to 3 by Ana Lima \(operator\), signed in [0-9: -]+, signed out [0-9:]+ UTC$'
+    # A sign-off covers the record up to its head; a run after it is named as not signed off.
+    cli 0 audit sign-off "$audit" $(as qa) --meaning reviewed --reason "shipment 0412"
+    cli 0 write "$profile" --port ttyACM0 "${station[@]}" $(as rui)
+    cli 0 audit verify "$audit" --trust "$team"
+    has "$work/out" 'line 4: reviewed by Quinn QA on .* UTC, covering lines 1 to 3 \(head 3:[0-9a-f]{16}\): "shipment 0412"$' \
+        ': lines 5 to 7 are not signed off$'
+    # A sign-off by a key without the role fails.
+    cli 0 audit sign-off "$audit" $(as rui) --meaning reviewed
+    cli 1 audit verify "$audit" --trust "$team"
+    has "$work/out" ': line 8 is signed by Rui Costa, whose key is not trusted as reviewer or approver$'
+    # The report: the sign-offs on the first page and in every page's footer.
+    cli 1 report "$audit" --trust "$team" --output "$work/people.html"
+    has "$work/people.html" '@bottom-left \{ content: "signed off: reviewed by Quinn QA, [0-9: -]+ UTC, lines 1 to 3"' \
+        'Ana Lima \(signed in with their key\)'
+    # A revoked operator's later run: its lines fail, those before the revocation hold.
+    cp "$audit" "$work/before.jsonl"
+    cli 0 trust revoke "$team" "$(sed -n 's/^# tempyra-cli person key \([0-9a-f]*\) .*/\1/p' "$work/rui.pub")"
+    cli 0 write "$profile" --port ttyACM0 "${station[@]}" $(as rui)
+    cli 1 audit verify "$audit" --trust "$team"
+    has "$work/out" ': lines 9, 11 are signed by Rui Costa, whose key was revoked from '
+    has "$work/out" 'holding every check: .*lines 5, 7 by [0-9a-f]{16}'
+    # A sign-off copied into another record fails there.
+    grep '"signOff"' "$work/before.jsonl" | head -n 1 >>"$work/other.jsonl"
+    cli 1 audit verify "$work/other.jsonl" --trust "$team"
+    has "$work/out" ': line 1 is a sign-off of 3:[0-9a-f]{64}, which this record does not hold before it'
+    # Profiles: unapproved, changed after the approval, approved by the operator who runs it.
+    sent=$(grep -c '^cmd 1 ' "$(sim 0)")
+    cli 2 write "$profile" --port ttyACM0 "${station[@]}" $(as ana) --require-approved --trust "$team"
+    has "$work/err" 'is not approved: there is no '
+    cli 0 profile approve "$profile" $(as qa)
+    cli 2 write "$profile" --port ttyACM0 "${station[@]}" $(as qa) --require-approved --trust "$team"
+    has "$work/err" 'is approved by Quinn QA, who is the operator running it'
+    cp "$profile" "$work/changed.json" && cp "$profile.approval" "$work/changed.json.approval"
+    sed -i 's/"00:15"/"00:20"/' "$work/changed.json"
+    cli 2 write "$work/changed.json" --port ttyACM0 "${station[@]}" --require-approved --trust "$team"
+    has "$work/err" 'was changed after it was approved'
+    count "$(sim 0)" '^cmd 1 ' "$sent"
+    cli 0 write "$profile" --port ttyACM0 "${station[@]}" $(as ana) --require-approved --trust "$team"
+    has "$audit" '"profile":\{"approver":"[0-9a-f]{16}","sha256":"[0-9a-f]{64}"\}'
+    # A run killed before it signs out is named as such.
+    "$program" provision "$profile" --key "$work/station.key" --log "$work/killed.jsonl" $(as ana) \
+        >"$work/killed.out" 2>"$work/err" &
+    pid=$!
+    eventually at_least "$work/killed.out" 'TL-0001 verified' 1
+    kill -KILL "$pid"
+    wait "$pid" || true
+    cli 0 audit verify "$work/killed.jsonl" --trust "$team"
+    has "$work/out" 'by Ana Lima \(operator\), signed in [0-9: -]+ UTC, not signed out: the run ended without it'
+    ;;
 control_characters) # a logger's bytes reach the terminal escaped, never raw
     cli 0 list
     has "$work/out" '^ttyACM0 +/dev/ttyACM0 +TL000001 +yes +TL-0009\\rX$'

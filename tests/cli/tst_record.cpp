@@ -1,4 +1,5 @@
 #include "record/audit.h"
+#include "record/trust.h"
 #include "station/report.h"
 #include "station/session.h"
 #include "station/terminaltext.h"
@@ -33,6 +34,9 @@ private slots:
     void report();
     void lineForms_data();
     void lineForms();
+    void trust_data();
+    void trust();
+    void teamFile();
 };
 
 namespace {
@@ -58,6 +62,13 @@ const StationKey &stationKey(int which)
         = {StationKey::create(dir.filePath(QStringLiteral("a.key")), {}, nullptr),
            StationKey::create(dir.filePath(QStringLiteral("b.key")), {}, nullptr)};
     return *keys[which];
+}
+
+// A key trusted as a key file trusts it: for every role, at every time.
+Trust::Keys trustAll(const SigningKey &key)
+{
+    return {
+        {key.fingerprint(), {key.fingerprint(), key.publicKey(), {}, {}, true, {}, Trust::kNever}}};
 }
 
 QList<QByteArray> signedRecord(int count)
@@ -195,7 +206,7 @@ void RecordTest::chain()
     QFETCH(QStringList, faults);
     QFETCH(int, unchained);
 
-    Signature::TrustedKeys trusted {{stationKey(0).fingerprint(), stationKey(0).publicKey()}};
+    const Trust::Keys trusted = trustAll(stationKey(0));
     const Audit::Verification check = Audit::verify(data, {trust ? &trusted : nullptr, {}});
     QCOMPARE(int(check.result), result);
     QCOMPARE(check.unchained, unchained);
@@ -276,7 +287,7 @@ void RecordTest::proof()
     QFETCH(QStringList, heads);
     QFETCH(QString, found);
 
-    Signature::TrustedKeys trusted;
+    Trust::Keys trusted;
     if (trust >= 0) {
         const QByteArray file = stationKey(trust).publicKeyFile();
         QTemporaryDir dir;
@@ -284,7 +295,7 @@ void RecordTest::proof()
         QVERIFY(pub.open(QIODevice::WriteOnly) && pub.write(file) == file.size());
         pub.close();
         QString error;
-        trusted = *Signature::readTrusted({dir.path()}, &error);
+        trusted = *Trust::read({dir.path()}, &error);
     }
     Audit::Checks checks {trust >= 0 ? &trusted : nullptr, {}};
     for (const QString &head : heads)
@@ -705,7 +716,7 @@ void RecordTest::report()
     buffer.open(QIODevice::WriteOnly);
     // The record's name goes into the style of each printed page's head.
     // Signed lines are checked with the station's key.
-    const Signature::TrustedKeys trusted {{stationKey(0).fingerprint(), stationKey(0).publicKey()}};
+    const Trust::Keys trusted = trustAll(stationKey(0));
     const Audit::Verification check
         = Audit::verify(data, {data.contains("\"signer\"") ? &trusted : nullptr, {}});
     QVERIFY(Report::write(buffer, data, check, QStringLiteral("a\"</style><b>.jsonl"),
@@ -801,6 +812,77 @@ void RecordTest::lineForms()
              qPrintable(rows.first()));
     if (readable)
         QCOMPARE(rows, tables(document.toJson(QJsonDocument::Compact)));
+}
+
+// Whether a team's key may sign as roles at a time: its roles, from and until, its revocation.
+void RecordTest::trust_data()
+{
+    QTest::addColumn<QString>("grants"); // team file lines of the key
+    QTest::addColumn<QString>("roles"); // asked for, joined by "|"
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("refusal"); // a part of it; empty: may sign
+
+    QTest::newRow("its role") << "role operator" << "operator" << "2026-12-07" << "";
+    QTest::newRow("another role") << "role operator" << "reviewer|approver" << "2026-12-07"
+                                  << "not trusted as reviewer or approver";
+    QTest::newRow("one of the roles asked")
+        << "role approver" << "reviewer|approver" << "2026-12-07" << "";
+    QTest::newRow("before from") << "role operator from 2026-12-08" << "operator"
+                                 << "2026-12-07T23:59:59Z" << "only from 2026-12-08 until -";
+    QTest::newRow("at until") << "role operator until 2026-12-07T12:00:00Z" << "operator"
+                              << "2026-12-07T12:00:00Z" << "only from - until";
+    QTest::newRow("within") << "role operator from 2026-12-01 until 2027-01-01" << "operator"
+                            << "2026-12-07T12:00:00Z" << "";
+    QTest::newRow("revoked, a line of the same second after it")
+        << "role operator\n  revoked 2026-12-07T12:00:00.500Z" << "operator"
+        << "2026-12-07T12:00:00.700Z" << "revoked from 2026-12-07T12:00:00.500Z";
+    QTest::newRow("revoked, a line before it holds")
+        << "role operator\n  revoked 2026-12-07T12:00:00.500Z" << "operator"
+        << "2026-12-07T12:00:00.300Z" << "";
+}
+
+void RecordTest::trust()
+{
+    QFETCH(QString, grants);
+    QFETCH(QString, roles);
+    QFETCH(QString, time);
+    QFETCH(QString, refusal);
+
+    const QByteArray &key = stationKey(0).publicKey();
+    const QByteArray team = "key " + Signature::fingerprint(key) + " Ana\n  ed25519 "
+        + key.toBase64() + "\n  " + grants.toUtf8() + '\n';
+    QString error;
+    const std::optional<Trust::Team> parsed = Trust::parseTeam(team, &error);
+    QVERIFY2(parsed, qPrintable(error));
+    QList<Trust::Role> asked;
+    for (const QString &role : roles.split(QLatin1Char('|')))
+        asked.append(*Trust::parseRole(role));
+    const QString found = parsed->keys.first().refusal(asked, *Trust::parseTime(time));
+    QVERIFY2(refusal.isEmpty() ? found.isEmpty() : found.contains(refusal), qPrintable(found));
+}
+
+// A team file reads back as written, and a person's name is the one their key signed.
+void RecordTest::teamFile()
+{
+    const SigningKey &key = stationKey(1);
+    Trust::Team team;
+    team.keys.append({key.fingerprint(), key.publicKey(), QStringLiteral("Zoë Lima"),
+                      key.sign(Trust::nameMessage(key.publicKey(), QStringLiteral("Zoë Lima"))),
+                      false,
+                      {{Trust::Role::Reviewer, *Trust::parseTime(QStringLiteral("2026-12-01")),
+                        Trust::kNever}},
+                      *Trust::parseTime(QStringLiteral("2026-12-20T08:00:00.250Z"))});
+    QString error;
+    const std::optional<Trust::Team> read = Trust::parseTeam(team.text(), &error);
+    QVERIFY2(read, qPrintable(error));
+    QCOMPARE(read->text(), team.text());
+    QCOMPARE(read->keys.first().revoked, team.keys.first().revoked);
+    // Another name under the same signature is refused, in a team file as in a key file.
+    QByteArray forged = team.text();
+    forged.replace("Zoë Lima", "Eve Lima");
+    QVERIFY(!Trust::parseTeam(forged, &error));
+    QVERIFY2(error.contains(QLatin1String("not signed by that key")), qPrintable(error));
+    QVERIFY(!Trust::parseTime(QStringLiteral("2026-12-07T08:00:00")));
 }
 
 QTEST_GUILESS_MAIN(RecordTest)

@@ -1,12 +1,13 @@
 // The widget-free rules: the configuration command's bytes and the alarm limits, the decoding
-// and assembly of replies, the zones and the clocks, and the settling of the line before a
-// request (over a pseudo-terminal, the test playing the logger).
+// and assembly of replies, the zones and the clocks, the settling of the line before a request
+// (over a pseudo-terminal, the test playing the logger), and the quick look for a logger's port.
 
 #include "clock/alarmlimits.h"
 #include "clock/timezones.h"
 #include "device/configcommand.h"
 #include "device/configreply.h"
 #include "device/linesettler.h"
+#include "device/loggerports_p.h"
 #include "device/replyassembler.h"
 #include "windowprobe.h"
 
@@ -14,12 +15,36 @@
 #include <QSerialPort>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <pty.h>
 #include <unistd.h>
+
+namespace {
+// A tree of sysfs and udev records under root: "PATH=CONTENT" writes a file, "PATH -> TARGET"
+// makes a link.
+bool makeTree(const QString &root, const QStringList &entries)
+{
+    for (const QString &entry : entries) {
+        const int arrow = entry.indexOf(QLatin1String(" -> "));
+        const int equals = entry.indexOf(QLatin1Char('='));
+        const QString path = root + QLatin1Char('/') + entry.left(arrow >= 0 ? arrow : equals);
+        QDir().mkpath(QFileInfo(path).path());
+        if (arrow >= 0) {
+            if (!QFile::link(entry.mid(arrow + 4), path))
+                return false;
+            continue;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(entry.mid(equals + 1).toUtf8()) < 0)
+            return false;
+    }
+    return true;
+}
+} // namespace
 
 Q_DECLARE_METATYPE(LoggerConfig)
 
@@ -190,6 +215,81 @@ private slots:
             QCOMPARE(assembler.bytes(), reply);
             QCOMPARE(assembler.isComplete(), endsAt >= 0);
         }
+    }
+
+    void offeredZones_data()
+    {
+        QTest::addColumn<QByteArrayList>("platform");
+        QTest::addColumn<QByteArrayList>("offered");
+        QTest::newRow("only the UTC+hh:mm form")
+            << QByteArrayList {"Asia/Kolkata", "UTC",       "UTC+05:30", "UTC+5:30",  "UTC+05:3",
+                               "UTC+05:300",   "UTC 05:30", "UTC+05.30", "utc+05:30", "UTC+0a:30",
+                               "UTC-03:30",    "GMT+05:30", "Zulu"}
+            << QByteArrayList {"UTC+05:30", "UTC-03:30"};
+        QByteArrayList forty;
+        for (int hours = 0; hours < 40; ++hours)
+            forty << QByteArrayLiteral("UTC+") + QByteArray::number(hours).rightJustified(2, '0')
+                    + ":00";
+        QTest::newRow("the last 38, in the platform's order") << forty << forty.mid(2);
+    }
+    void offeredZones()
+    {
+        QFETCH(QByteArrayList, platform);
+        QFETCH(QByteArrayList, offered);
+        QCOMPARE(TimeZones::offeredZones(platform), offered);
+    }
+
+    void portLook_data()
+    {
+        // A tree of tty class entries (class/), sysfs devices (devices/) and udev records (udev/).
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<bool>("mayList");
+        const QString acm = QStringLiteral("devices/pci0/usb1/1-1/1-1:1.0/tty/ttyACM0");
+        const QStringList withAcm {QStringLiteral("class/ttyACM0 -> ../") + acm,
+                                   acm + QStringLiteral("/uevent=MAJOR=166\nMINOR=0\n")};
+        const QStringList consoles {"class/tty1 -> ../devices/virtual/tty/tty1",
+                                    "devices/virtual/tty/tty1/uevent=MAJOR=4\nMINOR=1",
+                                    "class/ttyS0 -> ../devices/pnp0/00:01/tty/ttyS0",
+                                    "devices/pnp0/00:01/tty/ttyS0/uevent=MAJOR=4\nMINOR=64"};
+        QTest::newRow("no tty devices listed") << QStringList() << true;
+        QTest::newRow("a terminal and a serial port") << consoles << false;
+        const QStringList loggerRecord {"udev/c166:0=E:ID_VENDOR_ID=0483\nE:ID_MODEL_ID=5740\n"};
+        QTest::newRow("the logger in its udev record") << consoles + withAcm + loggerRecord << true;
+        QTest::newRow("the logger, identifiers written otherwise")
+            << withAcm + QStringList {"udev/c166:0=E:ID_MODEL_ID=0x5740\nE:ID_VENDOR_ID=483"}
+            << true;
+        QTest::newRow("another vendor's adapter")
+            << withAcm + QStringList {"udev/c166:0=E:ID_VENDOR_ID=0403\nE:ID_MODEL_ID=6001\n"}
+            << false;
+        QTest::newRow("the logger's vendor, another product")
+            << withAcm + QStringList {"udev/c166:0=E:ID_VENDOR_ID=0483\nE:ID_MODEL_ID=6001\n"}
+            << false;
+        QTest::newRow("the identifiers in the uevent file")
+            << QStringList {QStringLiteral("class/ttyACM0 -> ../") + acm,
+                            acm + "/uevent=MAJOR=166\nMINOR=0\nID_VENDOR_ID=0483\nID_MODEL_ID=5740"}
+            << true;
+        QTest::newRow("a device without a number, its record by name")
+            << QStringList {QStringLiteral("class/ttyACM0 -> ../") + acm,
+                            acm + "/uevent=DEVNAME=ttyACM0",
+                            "udev/+tty:ttyACM0=E:ID_VENDOR_ID=0483\nE:ID_MODEL_ID=5740"}
+            << true;
+        const QStringList usbDevice {"devices/pci0/usb1/1-1/idVendor=0483\n",
+                                     "devices/pci0/usb1/1-1/idProduct=5740\n"};
+        QTest::newRow("no udev record, the USB device above in sysfs")
+            << withAcm + usbDevice << true;
+    }
+    void portLook()
+    {
+        // No port with the logger's identifiers is missed: where the look answers false, the
+        // window's scan does not run the system's enumeration at all.
+        QFETCH(QStringList, tree);
+        QFETCH(bool, mayList);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("class"))
+                && QDir(root.path()).mkpath(QStringLiteral("udev")));
+        QVERIFY(makeTree(root.path(), tree));
+        const QByteArray at = QFile::encodeName(root.path());
+        QCOMPARE(LoggerPorts::mayListLogger(at + "/class", at + "/udev"), mayList);
     }
 
     void settling_data()

@@ -1,8 +1,8 @@
 // The window and the About dialog on the desktops they meet: a display scaled to 125-200 % (run
 // under Xvfb at the -dpi CTest gives), and a dark theme.
 
-#include "app/appsetup.h"
 #include "app/devicestate.h"
+#include "app/display.h"
 #include "app/mainwindow.h"
 #include "forms/aboutdialog.h"
 
@@ -131,7 +131,7 @@ void DesktopTest::textContrasts()
 
 int main(int argc, char *argv[])
 {
-    prepareDisplayScaling();
+    prepareDisplay();
     QApplication app(argc, argv);
     DesktopTest test;
     return QTest::qExec(&test, argc, argv);

@@ -229,6 +229,31 @@ CASES
     "${TEMPYRA_LINUX_CLI:?}" audit verify "$audit" --trust "$drive_c/station.pub" >"$work/out" 2>&1 \
         || fail "the Linux build's audit verify: $(cat "$work/out")"
     ;;
+people) # a person's key made under Wine, a run signed in and out with it, a reviewer's sign-off;
+    # the Linux build checks the record with the same team file
+    plug 5
+    for who in ana quinn; do printf '%s passphrase\n' "$who" >"$drive_c/$who.pass"; done
+    shim='' cli 0 key new
+    cp "$work/out" "$drive_c/station.pub"
+    shim='' cli 0 person new "Ana Lima" --passphrase-file 'C:\ana.pass'
+    cp "$work/out" "$drive_c/ana.pub"
+    shim='' cli 0 person new "Quinn QA" --key 'C:\quinn.key' --passphrase-file 'C:\quinn.pass'
+    cp "$work/out" "$drive_c/quinn.pub"
+    for grant in station:station ana:operator quinn:reviewer; do
+        shim='' cli 0 trust add 'C:\team.txt' "C:\\${grant%:*}.pub" --role "${grant#*:}"
+    done
+    shim='' cli 2 write 'C:\profile.json' --port COM5 --passphrase-file 'C:\quinn.pass' --sign-as ''
+    cli 0 write 'C:\profile.json' --port COM5 --sign-as '' --passphrase-file 'C:\ana.pass'
+    audit=$(echo "$drive_c"/users/*/AppData/Roaming/tempyra-cli/audit.jsonl)
+    record=$(sed 's|^.*/drive_c/|C:\\|; s|/|\\|g' <<<"$audit")
+    shim='' cli 0 audit sign-off "$record" --sign-as 'C:\quinn.key' --passphrase-file 'C:\quinn.pass' \
+        --meaning reviewed
+    shim='' cli 0 audit verify "$record" --trust 'C:\team.txt'
+    "${TEMPYRA_LINUX_CLI:?}" audit verify "$audit" --trust "$drive_c/team.txt" >"$work/out" 2>&1 \
+        || fail "the Linux build's audit verify: $(cat "$work/out")"
+    has "$work/out" 'lines 1 to 3 by Ana Lima \(operator\), signed in .* signed out ' \
+        'line 4: reviewed by Quinn QA on .* covering lines 1 to 3' ': every line is signed off$'
+    ;;
 ctrl_c) # the station ends on Ctrl-C (SIGINT, which Wine hands to the console control
     # handlers as CTRL_C_EVENT) once the logger in progress is done
     plug 5
