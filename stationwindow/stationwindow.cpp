@@ -22,6 +22,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 const QString kOperator = QStringLiteral("operator");
@@ -56,7 +58,10 @@ QString clockText(qint64 ms)
 // a sentence of its own.
 QString sentence(QString text)
 {
-    if (!text.isEmpty())
+    // Only a word: a profile's key ("alarm.upper: ...") or an option keeps its form.
+    const QString first = text.section(QLatin1Char(' '), 0, 0);
+    if (!first.isEmpty()
+        && std::all_of(first.cbegin(), first.cend(), [](QChar c) { return c.isLetter(); }))
         text[0] = text[0].toUpper();
     return text;
 }

@@ -3,7 +3,8 @@
 # session D-Bus and the accessibility bus, read through AT-SPI (pyatspi) while it provisions. Run
 #   xvfb-run -a tempyra-vusb --logger --logger='--device-id TL-0099' -- \
 #       dbus-run-session station_atspi.sh TEMPYRA_STATION
-# Also: a second tempyra-station on the computer is refused, naming the first.
+# Also: a second tempyra-station on the computer is refused, naming the first; a start from the
+# command line with a bad profile ends with status 2.
 set -euo pipefail
 program=$1
 : "${TEMPYRA_VUSB_DIR:?run through tempyra-vusb}" "${DISPLAY:?run under Xvfb}"
@@ -57,4 +58,17 @@ grep -q "a station is running on this computer already (process $station of " "$
     || fail "the second station: status $second, $(cat "$work/second.err")"
 kill -TERM "$station"
 wait "$station" || fail "the station ended with $? on SIGTERM"
+
+# A start from the command line refused: the reason on standard error (and in the window, which
+# stays for it to be put right), exit status 2 once the window is closed.
+echo '{"alarm": {"enabled": true, "lower": 2, "upper": 90}}' >"$work/bad.json"
+"$program" --profile "$work/bad.json" --log "$work/audit.jsonl" 2>"$work/bad.err" &
+bad=$!
+for _ in $(seq 100); do grep -q 'alarm.upper' "$work/bad.err" && break; sleep 0.1; done
+grep -q '^tempyra-station: alarm.upper: 90 is not allowed' "$work/bad.err" \
+    || fail "a bad profile: $(cat "$work/bad.err")"
+kill -TERM "$bad"
+status=0
+wait "$bad" || status=$?
+[[ $status -eq 2 ]] || fail "a refused start ended with $status, not 2"
 echo "station_atspi: a screen reader reads the tiles and the counter"
