@@ -105,7 +105,7 @@ rm -rf "$station_home"
 
 # The command-line program: its help, and a list of the loggers (none here) that ends by itself.
 help=$(/usr/bin/tempyra-cli --help) || fail "tempyra-cli --help failed"
-grep -q 'list, read, write, provision, audit, report or' <<<"$help" ||
+grep -q 'list, read, write, provision, audit, report,' <<<"$help" ||
     fail "tempyra-cli --help names no commands"
 /usr/bin/tempyra-cli list </dev/null || fail "tempyra-cli list failed"
 # A record of two chained lines made here: the installed program checks it and makes its page.
