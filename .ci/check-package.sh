@@ -15,7 +15,7 @@ fail() {
 }
 
 [ "$(id -u)" -eq 0 ] || fail "installing the package needs root"
-cmake --build "$build" --target tempyra-config tempyra-cli tempyra-cli-manual
+cmake --build "$build" --target tempyra-config tempyra-cli tempyra-station tempyra-cli-manual
 
 out=$build/package-check
 rm -rf "$out"
@@ -30,13 +30,18 @@ dpkg-deb --contents "$deb" | tee "$out/contents.txt"
 expected=(
     ./usr/bin/tempyra-config
     ./usr/bin/tempyra-cli
+    ./usr/bin/tempyra-station
+    ./usr/lib/tempyra-station/tempyra-station-sound.so
     ./usr/share/man/man1/tempyra-cli.1.gz
     ./usr/share/applications/tempyra-config.desktop
+    ./usr/share/applications/tempyra-station.desktop
     ./usr/share/icons/hicolor/scalable/apps/tempyra-config.svg
+    ./usr/share/icons/hicolor/scalable/apps/tempyra-station.svg
     ./usr/lib/udev/rules.d/70-tempyra-logger.rules
 )
 for size in 16 24 32 48 64 72 96 128 256; do
-    expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/tempyra-config.png")
+    expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/tempyra-config.png"
+        "./usr/share/icons/hicolor/${size}x${size}/apps/tempyra-station.png")
 done
 for path in "${expected[@]}"; do
     awk '{ print $6 }' "$out/contents.txt" | grep -xF -- "$path" >/dev/null || fail "the package lacks $path"
@@ -44,16 +49,18 @@ done
 
 depends=$(dpkg-deb --field "$deb" Depends)
 names=$(awk -v RS='[,|]' '{ print $1 }' <<<"$depends")
-for lib in libqt5widgets5 libqt5serialport5 libqt5gui5 libqt5core5a libc6 libstdc++6; do
+for lib in libqt5widgets5 libqt5serialport5 libqt5gui5 libqt5core5a libqt5multimedia5 libc6 libstdc++6; do
     grep -qxF -- "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb --field "$deb" Section)" = electronics ] || fail "wrong section"
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -x './postinst' >/dev/null || fail "no postinst"
 
 dpkg-deb --extract "$deb" "$out/root"
-desktop-file-validate "$out/root/usr/share/applications/tempyra-config.desktop"
-grep -qx 'Icon=tempyra-config' "$out/root/usr/share/applications/tempyra-config.desktop" ||
-    fail "the desktop entry names another icon"
+for program in tempyra-config tempyra-station; do
+    desktop-file-validate "$out/root/usr/share/applications/$program.desktop"
+    grep -qx "Icon=$program" "$out/root/usr/share/applications/$program.desktop" ||
+        fail "the desktop entry of $program names another icon"
+done
 
 removed=0
 remove_package() {
@@ -64,7 +71,7 @@ remove_package() {
 }
 trap remove_package EXIT
 apt-get install -y "$deb"
-for program in tempyra-config tempyra-cli; do
+for program in tempyra-config tempyra-cli tempyra-station; do
     [ -x /usr/bin/$program ] || fail "/usr/bin/$program is not installed"
 done
 
@@ -80,9 +87,25 @@ fi
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 
+# The station window: it starts and waits for its choices; a second one on the computer is
+# refused, naming the first.
+station_home=$(mktemp -d)
+HOME=$station_home QT_QPA_PLATFORM=offscreen /usr/bin/tempyra-station </dev/null &
+pid=$!
+sleep 3
+kill -0 "$pid" 2>/dev/null || fail "the installed tempyra-station ended by itself within 3 s"
+second=0
+HOME=$station_home QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/tempyra-station </dev/null \
+    2>"$station_home/err" || second=$?
+grep -q "a station is running on this computer already (process $pid of " "$station_home/err" ||
+    fail "a second tempyra-station was not refused: $(cat "$station_home/err")"
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+rm -rf "$station_home"
+
 # The command-line program: its help, and a list of the loggers (none here) that ends by itself.
 help=$(/usr/bin/tempyra-cli --help) || fail "tempyra-cli --help failed"
-grep -q 'list, read, write, provision, audit, report or' <<<"$help" ||
+grep -q 'list, read, write, provision, audit, report,' <<<"$help" ||
     fail "tempyra-cli --help names no commands"
 /usr/bin/tempyra-cli list </dev/null || fail "tempyra-cli list failed"
 # A record of two chained lines made here: the installed program checks it and makes its page.
@@ -110,7 +133,7 @@ zcat "$out/root/usr/share/man/man1/tempyra-cli.1.gz" | grep '^\.TH TEMPYRA-CLI 1
     fail "the manual page of tempyra-cli does not read"
 
 remove_package
-for program in tempyra-config tempyra-cli; do
+for program in tempyra-config tempyra-cli tempyra-station; do
     [ ! -e /usr/bin/$program ] || fail "/usr/bin/$program is still there after removal"
 done
 echo "check-package: $(basename "$deb") builds, installs, starts and removes cleanly"

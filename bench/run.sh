@@ -657,4 +657,8 @@ else
     die "the Windows benchmark failed (exit $status)"
 fi
 
+# --- 8. The station window (bench/station.sh) ---------------------------------------------------
+
+source bench/station.sh
+
 write_results

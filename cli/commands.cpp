@@ -2,6 +2,7 @@
 
 #include "record/audit.h"
 #include "recordcommands.h"
+#include "station/choices.h"
 #include "station/profile.h"
 #include "station/terminaltext.h"
 
@@ -41,25 +42,12 @@ QJsonObject portResult(const LoggerLink &link)
 // The outcome as the line for people shows it after the port and the device.
 QString outcomeText(const Attempt &attempt)
 {
-    const QJsonObject &record = attempt.record;
-    QString text = record.value(QStringLiteral("outcome")).toString();
+    QString text = attempt.record.value(QStringLiteral("outcome")).toString();
     if (!attempt.recorded)
         text += QStringLiteral(", not recorded");
-    QStringList details;
-    for (const QJsonValue &value : record.value(QStringLiteral("differences")).toArray()) {
-        const QJsonObject difference = value.toObject();
-        details.append(QStringLiteral("%1 %2 written, %3 read back")
-                           .arg(difference.value(QStringLiteral("field")).toString(),
-                                Profile::shortText(difference.value(QStringLiteral("written"))),
-                                Profile::shortText(difference.value(QStringLiteral("read")))));
-    }
-    if (record.contains(QStringLiteral("reason")))
-        details.append(record.value(QStringLiteral("reason")).toString()
-                       + (attempt.timedOut
-                              ? QStringLiteral(" (a slow logger needs a longer --reply-timeout)")
-                              : QString()));
+    const QString details = attemptDetails(attempt);
     if (!details.isEmpty())
-        text += QStringLiteral(": ") + details.join(QLatin1String("; "));
+        text += QStringLiteral(": ") + details;
     return text;
 }
 
@@ -281,7 +269,7 @@ void Commands::startStation(const WriteOptions &options)
             standardError() << "tempyra-cli: every expected logger is verified" << Qt::endl;
     });
     if (!options.key)
-        standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
+        standardError() << "tempyra-cli: " << Choices::unsignedWarning() << Qt::endl;
     if (options.record.newlineMissing)
         standardError() << "tempyra-cli: the last line of the audit record "
                         << QDir::toNativeSeparators(options.auditPath)
@@ -437,7 +425,7 @@ void Commands::stationFinished()
         if (m_options.key)
             document.insert(QStringLiteral("signer"), QLatin1String(m_options.key->fingerprint()));
         else
-            document.insert(QStringLiteral("unsigned"), unsignedWarning());
+            document.insert(QStringLiteral("unsigned"), Choices::unsignedWarning());
         standardOutput() << QJsonDocument(document).toJson() << Qt::flush;
     }
     QCoreApplication::exit(m_exitCode);

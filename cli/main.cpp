@@ -6,6 +6,7 @@
 #include "record/audit.h"
 #include "record/files.h"
 #include "recordcommands.h"
+#include "station/choices.h"
 #include "station/profile.h"
 #include "station/signedrun.h"
 
@@ -31,11 +32,6 @@ const QString kKey = QStringLiteral("key");
 const QString kPerson = QStringLiteral("person");
 const QString kTrust = QStringLiteral("trust");
 const QString kProfile = QStringLiteral("profile");
-
-// Bounds of the numbers given to options: a sanity check, not a rule of the logger.
-constexpr int kMostRetries = 20;
-constexpr int kLongestSettleMs = 60000;
-constexpr int kLongestReplyTimeoutMs = 10000;
 
 // Qt's own warnings (a port's, a file's) speak of its classes, not of loggers and records: what
 // went wrong reaches the user as the program's own message. Only a fatal one gets through;
@@ -145,40 +141,10 @@ QString verbDescription(const QString &verb)
                           "signed it, with the record's head on every page.");
 }
 
-// A whole number option within [least, most].
-std::optional<int> number(const QCommandLineParser &parser, const QString &name, int fallback,
-                          int least, int most, QString *error)
+// An option's value, or nothing when it is not given.
+std::optional<QString> given(const QCommandLineParser &parser, const QString &name)
 {
-    if (!parser.isSet(name))
-        return fallback;
-    bool ok = false;
-    const int value = parser.value(name).toInt(&ok);
-    if (ok && value >= least && value <= most)
-        return value;
-    *error = QStringLiteral("--%1: a whole number from %2 to %3").arg(name).arg(least).arg(most);
-    return std::nullopt;
-}
-
-// --reply-timeout: the window's bound or longer.
-std::optional<int> replyTimeoutOption(const QCommandLineParser &parser, QString *error)
-{
-    return number(parser, QStringLiteral("reply-timeout"), LoggerProtocol::kReplyTimeoutMs,
-                  LoggerProtocol::kReplyTimeoutMs, kLongestReplyTimeoutMs, error);
-}
-
-// The identifiers of an --expect file.
-std::optional<ExpectedList> expectedList(const QString &path, QString *error)
-{
-    const std::optional<QByteArray> text = Files::readAtMost(
-        path, ExpectedList::kLargestList, QStringLiteral("the most a list may be"), error);
-    if (!text) {
-        *error = QStringLiteral("--expect %1: %2").arg(path, *error);
-        return std::nullopt;
-    }
-    const std::optional<ExpectedList> expected = ExpectedList::parse(*text, error);
-    if (!expected)
-        *error = QStringLiteral("--expect %1: %2").arg(path, *error);
-    return expected;
+    return parser.isSet(name) ? std::optional<QString>(parser.value(name)) : std::nullopt;
 }
 
 void addWriteOptions(QCommandLineParser &parser, const QString &verb)
@@ -231,59 +197,23 @@ void addWriteOptions(QCommandLineParser &parser, const QString &verb)
           QStringLiteral("KEYS")}});
 }
 
+// The choices of write and provision, checked as the station window checks its own.
 std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const QString &profile,
                                          QString *error)
 {
-    WriteOptions options;
-    QJsonObject held;
-    std::optional<QJsonObject> loaded = Profile::load(profile, error, &held);
-    for (const QString &setting : parser.values(QStringLiteral("set")))
-        if (loaded && !Profile::set(*loaded, setting, error))
-            loaded.reset();
-    const std::optional<LoggerConfig> config
-        = loaded ? Profile::toConfig(*loaded, error, held) : std::nullopt;
-    const std::optional<int> retries
-        = number(parser, QStringLiteral("retries"), 1, 0, kMostRetries, error);
-    const std::optional<int> settle
-        = number(parser, QStringLiteral("settle"), 0, 0, kLongestSettleMs, error);
-    const std::optional<int> replyTimeout = replyTimeoutOption(parser, error);
-    if (!config || !retries || !settle || !replyTimeout)
-        return std::nullopt;
-    options.replyTimeoutMs = *replyTimeout;
-    options.config = *config;
-    options.retries = *retries;
-    options.settleMs = *settle;
-    options.verify = !parser.optionNames().contains(QStringLiteral("no-verify"));
-
-    options.operatorName = parser.value(QStringLiteral("operator")).trimmed();
-    if (parser.isSet(QStringLiteral("operator"))) {
-        const QString problem = personNameProblem(options.operatorName);
-        if (!problem.isEmpty()) {
-            *error = QStringLiteral("--operator: ") + problem;
-            return std::nullopt;
-        }
-    }
-
-    if (parser.isSet(QStringLiteral("expect"))) {
-        const std::optional<ExpectedList> expected
-            = expectedList(parser.value(QStringLiteral("expect")), error);
-        if (!expected)
-            return std::nullopt;
-        options.expected = *expected;
-    }
-
-    // An empty --log is a mistake, not a wish for the default record.
-    const bool defaultLog = !parser.isSet(QStringLiteral("log"));
-    options.auditPath = defaultLog ? Audit::defaultPath() : parser.value(QStringLiteral("log"));
-    if (options.auditPath.isEmpty()) {
-        *error = QStringLiteral("--log: no file named");
-        return std::nullopt;
-    }
-    const std::optional<Audit::Usable> record = Audit::usable(options.auditPath, defaultLog, error);
-    if (!record)
-        return std::nullopt;
-    options.record = *record;
-    if (!stationKey(parser.value(QStringLiteral("key")), &options.key, error))
+    Choices::Given choices;
+    choices.profile = profile;
+    choices.settings = parser.values(QStringLiteral("set"));
+    choices.operatorName = given(parser, QStringLiteral("operator"));
+    choices.expect = parser.value(QStringLiteral("expect"));
+    choices.log = given(parser, QStringLiteral("log"));
+    choices.key = parser.value(QStringLiteral("key"));
+    choices.retries = given(parser, QStringLiteral("retries"));
+    choices.settle = given(parser, QStringLiteral("settle"));
+    choices.replyTimeout = given(parser, QStringLiteral("reply-timeout"));
+    choices.verify = !parser.optionNames().contains(QStringLiteral("no-verify"));
+    std::optional<WriteOptions> options = Choices::writeOptions(choices, error);
+    if (!options)
         return std::nullopt;
     // The people last, the passphrase asked once everything else holds.
     SignedRun run;
@@ -297,7 +227,7 @@ std::optional<WriteOptions> writeOptions(const QCommandLineParser &parser, const
         && !(run.person = openPersonKey(parser.value(QStringLiteral("sign-as")),
                                         parser.value(QStringLiteral("passphrase-file")), error)))
         return std::nullopt;
-    if (!prepareSignedRun(options, run, error))
+    if (!prepareSignedRun(*options, run, error))
         return std::nullopt;
     return options;
 }
@@ -463,7 +393,7 @@ int main(int argc, char *argv[])
                             "the identifier request and the configuration read (default %1, as "
                             "the window; up to %2), for a slow logger.")
                  .arg(LoggerProtocol::kReplyTimeoutMs)
-                 .arg(kLongestReplyTimeoutMs),
+                 .arg(Choices::kLongestReplyTimeoutMs),
              QStringLiteral("MS")});
     if (verb == kRead || verb == kWrite)
         parser.addOption({QStringLiteral("all"),
@@ -563,7 +493,7 @@ int main(int argc, char *argv[])
         if (parser.isSet(QStringLiteral("expect"))) {
             QString error;
             const std::optional<ExpectedList> expected
-                = expectedList(parser.value(QStringLiteral("expect")), &error);
+                = Choices::expectedList(parser.value(QStringLiteral("expect")), &error);
             if (!expected)
                 return usageError(error);
             options.expected = expected->toStringList();
@@ -595,7 +525,8 @@ int main(int argc, char *argv[])
     }
 
     QString error;
-    const std::optional<int> replyTimeout = replyTimeoutOption(parser, &error);
+    const std::optional<int> replyTimeout
+        = Choices::replyTimeout(given(parser, QStringLiteral("reply-timeout")), &error);
     if (!replyTimeout)
         return usageError(error);
     WriteOptions options;

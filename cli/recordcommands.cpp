@@ -6,6 +6,7 @@
 #include "record/account.h"
 #include "record/audit.h"
 #include "record/files.h"
+#include "station/choices.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -127,7 +128,7 @@ std::optional<std::shared_ptr<const StationKey>> keyFor(const QString &keyPath)
 {
     QString error;
     std::shared_ptr<const StationKey> key;
-    if (!stationKey(keyPath, &key, &error)) {
+    if (!Choices::stationKey(keyPath, &key, &error)) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return std::nullopt;
     }
@@ -178,25 +179,6 @@ int verifyRecord(const QString &path, const QStringList &trust, const QList<Audi
     return check->passed() ? kExitDone : kExitFailed;
 }
 
-bool stationKey(const QString &keyPath, std::shared_ptr<const StationKey> *key, QString *error)
-{
-    const QString path = keyPath.isEmpty() ? Audit::defaultKeyPath() : keyPath;
-    key->reset();
-    if (keyPath.isEmpty() && !QFileInfo::exists(path))
-        return true;
-    std::optional<StationKey> loaded = StationKey::load(path, error);
-    if (loaded)
-        *key = std::make_shared<const StationKey>(std::move(*loaded));
-    return loaded.has_value();
-}
-
-QString unsignedWarning()
-{
-    return QStringLiteral("no station key (\"tempyra-cli key new\" makes one): the audit lines "
-                          "of this run are unsigned, and anyone who can edit the record can "
-                          "rewrite them unnoticed");
-}
-
 int repairRecord(const QString &path, const QString &keyPath, const QString &operatorName)
 {
     const std::optional<std::shared_ptr<const StationKey>> key = keyFor(keyPath);
@@ -222,7 +204,7 @@ int repairRecord(const QString &path, const QString &keyPath, const QString &ope
                         << Qt::endl;
     if (!repaired->lines.isEmpty()) {
         if (!*key)
-            standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
+            standardError() << "tempyra-cli: " << Choices::unsignedWarning() << Qt::endl;
         QStringList numbers;
         for (int line : repaired->lines)
             numbers.append(QString::number(line));
@@ -262,7 +244,7 @@ int appendOwedRecord(const QString &path, const QString &owedPath, const QString
         return kExitUsage;
     }
     if (!*key && done->appended > 0)
-        standardError() << "tempyra-cli: " << unsignedWarning() << Qt::endl;
+        standardError() << "tempyra-cli: " << Choices::unsignedWarning() << Qt::endl;
     if (done->already > 0)
         standardError() << "tempyra-cli: " << native(path) << " holds "
                         << (done->already == 1
@@ -337,14 +319,8 @@ int showKey(const QString &keyPath)
 int writeReport(const QString &path, const Report::Options &options, const QString &output)
 {
     QString error;
-    std::optional<Trust::Keys> trusted;
-    if (!options.trust.isEmpty() && !(trusted = Trust::read(options.trust, &error))) {
-        standardError() << "tempyra-cli: " << error << Qt::endl;
-        return kExitUsage;
-    }
     QByteArray data;
-    const std::optional<Audit::Verification> check
-        = Audit::verifyFile(path, {trusted ? &*trusted : nullptr, {}}, &error, &data);
+    const std::optional<Audit::Verification> check = Report::check(path, options, &data, &error);
     if (!check) {
         standardError() << "tempyra-cli: " << error << Qt::endl;
         return kExitUsage;

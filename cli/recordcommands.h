@@ -31,14 +31,6 @@ int appendOwedRecord(const QString &path, const QString &owedPath, const QString
 int newKey(const QString &keyPath);
 int showKey(const QString &keyPath);
 
-/// The station key for write, provision and repair: the one named (which must be there), or
-/// the default one when there is one. true with key unset when there is none; false, with
-/// error, when the key cannot be used.
-bool stationKey(const QString &keyPath, std::shared_ptr<const StationKey> *key, QString *error);
-
-/// What a run without a key tells once on standard error.
-QString unsignedWarning();
-
 /// report: the printable page of the record's writes in period, into output (standard output
 /// when empty). 0 written, 1 written but the record does not verify, 2 trouble.
 int writeReport(const QString &path, const Report::Options &options, const QString &output);

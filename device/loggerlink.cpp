@@ -37,6 +37,7 @@ LoggerLink::LoggerLink(const QString &nameOrLocation, QObject *parent)
         if (m_step == Step::Write && m_port.bytesToWrite() == 0) {
             m_written = true;
             m_bound.stop();
+            emit commandWritten();
             next();
         }
     });

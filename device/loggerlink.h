@@ -84,6 +84,8 @@ public:
     bool holding() const { return m_step == Step::Done && m_port.isOpen(); }
 
 signals:
+    /// The configuration command has left the port; the read-back follows, when asked for.
+    void commandWritten();
     void finished();
     /// The line of a held port ended.
     void lost();

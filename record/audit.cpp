@@ -498,6 +498,14 @@ bool writeNew(const QString &path, const QByteArray &bytes, QString *error)
     return false;
 }
 
+// The station's own folder, tempyra-cli's application data folder whichever of the station's
+// programs asks: the window and the terminal share one record and one key.
+QString stationFolder()
+{
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return QFileInfo(own).path() + QStringLiteral("/tempyra-cli");
+}
+
 } // namespace
 
 namespace Audit {
@@ -505,14 +513,12 @@ namespace Audit {
 QString defaultPath()
 {
     // As the system writes paths: C:\Users\...\AppData\Roaming\tempyra-cli\audit.jsonl.
-    return native(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                  + QStringLiteral("/audit.jsonl"));
+    return native(stationFolder() + QStringLiteral("/audit.jsonl"));
 }
 
 QString defaultKeyPath()
 {
-    return native(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                  + QStringLiteral("/station.key"));
+    return native(stationFolder() + QStringLiteral("/station.key"));
 }
 
 QString Head::text() const
@@ -769,9 +775,8 @@ Owed keepOwed(const QString &recordPath, const QList<Entry> &entries)
     }
     const QString name
         = QFileInfo(recordPath).completeBaseName() + QStringLiteral(".owed-") + timeStamp();
-    const QString folders[] = {QFileInfo(recordPath).absolutePath(),
-                               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                                   + QStringLiteral("/owed")};
+    const QString folders[]
+        = {QFileInfo(recordPath).absolutePath(), stationFolder() + QStringLiteral("/owed")};
     QStringList errors;
     for (const QString &folder : folders) {
         QDir().mkpath(folder);

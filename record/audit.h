@@ -31,7 +31,8 @@
 // the chain whole; each append is one write of whole lines, flushed to the disk.
 namespace Audit {
 
-/// audit.jsonl in the user's application data folder.
+/// audit.jsonl in the station's folder: tempyra-cli's application data folder, which the
+/// station window shares.
 QString defaultPath();
 /// station.key beside it.
 QString defaultKeyPath();

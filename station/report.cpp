@@ -1254,4 +1254,13 @@ bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &ch
     return page.ok();
 }
 
+std::optional<Audit::Verification> check(const QString &path, const Options &options,
+                                         QByteArray *data, QString *error)
+{
+    std::optional<Trust::Keys> trusted;
+    if (!options.trust.isEmpty() && !(trusted = Trust::read(options.trust, error)))
+        return std::nullopt;
+    return Audit::verifyFile(path, {trusted ? &*trusted : nullptr, {}}, error, data);
+}
+
 } // namespace Report

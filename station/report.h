@@ -47,6 +47,11 @@ std::optional<QDateTime> parseTime(const QString &text, bool endOfDay);
 bool write(QIODevice &out, const QByteArray &data, const Audit::Verification &check,
            const QString &source, const Options &options, const QDateTime &now);
 
+/// Reads the record at path into data and checks it, its signatures against the keys of
+/// options.trust: nothing, with error, when the record or a key cannot be read.
+std::optional<Audit::Verification> check(const QString &path, const Options &options,
+                                         QByteArray *data, QString *error);
+
 /// What checking a record found, in the words of "audit verify" and of the page: the chain in
 /// one sentence; each line at fault in the chain (at most most of them, all when negative); a
 /// line that cannot be read and the line that carries it; lines appended late; the signatures,

@@ -79,6 +79,25 @@ QJsonObject writeOutcome(const LoggerLink &link, const LoggerConfig &config, boo
 
 } // namespace
 
+QString attemptDetails(const Attempt &attempt)
+{
+    const QJsonObject &record = attempt.record;
+    QStringList details;
+    for (const QJsonValue &value : record.value(QStringLiteral("differences")).toArray()) {
+        const QJsonObject difference = value.toObject();
+        details.append(QStringLiteral("%1 %2 written, %3 read back")
+                           .arg(difference.value(QStringLiteral("field")).toString(),
+                                Profile::shortText(difference.value(QStringLiteral("written"))),
+                                Profile::shortText(difference.value(QStringLiteral("read")))));
+    }
+    if (record.contains(QStringLiteral("reason")))
+        details.append(record.value(QStringLiteral("reason")).toString()
+                       + (attempt.timedOut
+                              ? QStringLiteral(" (a slow logger needs a longer --reply-timeout)")
+                              : QString()));
+    return details.join(QLatin1String("; "));
+}
+
 // A port with a logger on it, from its plugging in to its unplugging.
 struct Station::Plugging
 {
@@ -188,6 +207,9 @@ void Station::start(Plugging *plugging)
     });
     connect(link, &LoggerLink::finished, this, [this, plugging] { attemptDone(plugging); });
     connect(link, &LoggerLink::lost, this, [this, plugging] { unplugged(plugging); });
+    if (m_options.verify)
+        connect(link, &LoggerLink::commandWritten, this,
+                [this, plugging] { emit loggerChecking(plugging->name()); });
     link->write(m_options.config, m_options.verify);
 }
 

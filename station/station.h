@@ -60,6 +60,10 @@ struct Attempt
     bool recorded = false;
 };
 
+/// What an attempt came to, for people: each field that differs ("interval 00:10 written, 00:11
+/// read back") or the reason it failed, joined by "; "; empty for a verified attempt.
+QString attemptDetails(const Attempt &attempt);
+
 /// The writing of loggers, for write (the ports given, once each) and provision (every logger
 /// plugged in while it runs). A logger is the unit, known by its device identifier and, where
 /// the system gives one, its USB serial number: a failed attempt is made again while the same
@@ -109,6 +113,8 @@ public:
 signals:
     void loggerSeen(const QString &port);
     void loggerIdentified(const QString &port, const QString &deviceId);
+    /// The logger on port holds its new configuration and is being read back.
+    void loggerChecking(const QString &port);
     void attemptEnded(const Attempt &attempt);
     void loggerGone(const QString &port);
     /// An append failed: count lines are owed to the record.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the committed bitmaps from the SVG sources in resources/artwork/:
 #   resources/logos/{iconLogo,orrinLogo,pellamLogo}.png and resources/logos/icon.ico,
-#   packaging/icons/hicolor/NxN/apps/tempyra-config.png.
+#   packaging/icons/hicolor/NxN/apps/tempyra-config.png; the station window's
+#   resources/logos/station.ico and packaging/icons/hicolor/NxN/apps/tempyra-station.png.
 # Needs rsvg-convert (librsvg2-bin) and icotool (icoutils). The build never runs this.
 set -euo pipefail
 
@@ -51,3 +52,13 @@ for size in 16 24 32 48 64 72 96 128 256; do
 done
 
 echo "$listing"
+
+# The station window's icon, from one drawing at every size.
+station=()
+for size in 16 24 32 48 64 72 96 128 256; do
+    render "$art/station.svg" "$size" "$size" "$work/station-$size.png"
+    cp "$work/station-$size.png" "$hicolor/${size}x${size}/apps/tempyra-station.png"
+    [ "$size" -lt 256 ] && station+=("$work/station-$size.png")
+done
+icotool --create --bit-depth=32 --output="$logos/station.ico" "${station[@]}" \
+    --raw="$work/station-256.png"

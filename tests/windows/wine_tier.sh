@@ -83,11 +83,13 @@ cli() {
     shim_took "$work/err"
 }
 
-# start_window EXE: runs it and waits for its window (win, X, Y, WIDTH, HEIGHT); its exit status
-# goes to $work/window.status, its standard error to $work/window.err.
+# start_window EXE [ARGUMENT...]: runs it and waits for its window, titled $title (win, X, Y,
+# WIDTH, HEIGHT); its exit status goes to $work/window.status, its standard error to
+# $work/window.err.
+title='Tempyra Config Tool'
 start_window() {
     rm -f "$work/window.status"
-    (cd "$(dirname "$1")" && LD_PRELOAD=$shim WINE_PTY_SHIM_DEBUG=1 wine "$(basename "$1")" \
+    (cd "$(dirname "$1")" && LD_PRELOAD=$shim WINE_PTY_SHIM_DEBUG=1 wine "$(basename "$1")" "${@:2}" \
         >"$work/window.out" 2>"$work/window.err" && echo 0 >"$work/window.status" || echo $? >"$work/window.status") &
     # Searched again until found: Wine makes and drops X windows while a program starts, and a
     # window gone between xdotool's listing and its query fails that search (BadWindow).
@@ -102,7 +104,7 @@ start_window() {
 # assignments; fails while there is none.
 window_geometry() {
     local found
-    found=$(xdotool search --onlyvisible --name '^Tempyra Config Tool$' 2>/dev/null) || return 1
+    found=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null) || return 1
     win=${found%%$'\n'*}
     [[ -n $win ]] && xdotool getwindowgeometry --shell "$win" 2>/dev/null && echo "win=$win"
 }
@@ -159,6 +161,8 @@ installer) # silent install, Start menu, the installed program, silent uninstall
     [[ -f $folder/bin/platforms/qwindows.dll ]] || fail "not installed under Program Files"
     strings "$menu/Tempyra Config Tool.lnk" >"$work/link"
     has "$work/link" '^C:\\Program Files\\Tempyra Config Tool\\bin\\tempyra-config\.exe$'
+    strings "$menu/Tempyra Station.lnk" >"$work/link"
+    has "$work/link" '^C:\\Program Files\\Tempyra Config Tool\\bin\\tempyra-station\.exe$'
     wine reg query "$key" >/dev/null || fail "no uninstall entry"
     start_window "$folder/bin/tempyra-config.exe"
     click log key alt+F4
@@ -167,7 +171,7 @@ installer) # silent install, Start menu, the installed program, silent uninstall
     eventually 20 eval '[[ ! -e $folder && ! -e $menu ]] && ! wine reg query "$key" >/dev/null 2>&1' || fail "left behind"
     ;;
 executables) # subsystems, the icon group and version block of the window's executable
-    for program in config:GUI cli:CUI; do
+    for program in config:GUI cli:CUI station:GUI; do
         x86_64-w64-mingw32-objdump -p "$bin/tempyra-${program%:*}.exe" >"$work/headers"
         has "$work/headers" "^Subsystem.*\\(Windows ${program#*:}\\)"
     done
@@ -177,6 +181,9 @@ executables) # subsystems, the icon group and version block of the window's exec
     cmp -s -n "$(stat -c %s "$ico")" "$work/icon" "$ico" || fail "the icon group is not icon.ico"
     wrestool -x --raw --type=16 --language=1033 "$bin/tempyra-config.exe" | strings -el >"$work/version"
     has "$work/version" '^OriginalFilename$' '^Tempyra_Config_Tool\.exe$' '^Tempyra_Config_Tool$'
+    station=$here/../../resources/logos/station.ico
+    wrestool -x --type=14 --name=IDI_ICON1 --language=1033 "$bin/tempyra-station.exe" >"$work/icon"
+    cmp -s -n "$(stat -c %s "$station")" "$work/icon" "$station" || fail "the station's icon group is not station.ico"
     ;;
 plain_wine) # without the shim, Wine 8.0 as it is: the request reaches the logger, and its answer
     # never reaches the program. Should this fail, this Wine may no longer need the shim.
@@ -296,6 +303,29 @@ window) # the window connects at start-up, reads, writes, notices an unplug, con
     click connect
     step replugged 32 "Connected!" TL-0001
     wine wineboot --end-session # a logoff, with the logger connected: the window ends
+    ended 0
+    shim_took "$work/window.err"
+    ;;
+station) # the station window started from the command line with a shipment of the loggers on
+    # COM5 and COM6: both verified, recorded and signed off with the record's head
+    plug 5
+    plug 6 --device-id TL-0002
+    printf 'TL-0001\nTL-0002\n' >"$drive_c/shipment.txt"
+    title='Tempyra Station'
+    start_window "$bin/tempyra-station.exe" --profile 'C:\profile.json' --expect 'C:\shipment.txt' \
+        --operator 'Wine Tester' --log 'C:\station.jsonl'
+    import -window root "$out/started.png"
+    verified() { [[ $(grep -c '"outcome":"verified"' "$drive_c/station.jsonl" 2>/dev/null) -eq 2 ]]; }
+    eventually 30 verified || fail "not both verified: $(cat "$drive_c/station.jsonl" "$work/window.err")"
+    has "$drive_c/station.jsonl" '"device":"TL-0001".*"location":"[^"]*COM5".*"operator":"Wine Tester"' \
+        '"device":"TL-0002".*"location":"[^"]*COM6".*"operator":"Wine Tester"'
+    # One write each (an identification request may be made twice while Wine opens the port).
+    [[ $(grep -c '^cmd 1 ' "$work/com5.log") -eq 1 && $(grep -c '^cmd 1 ' "$work/com6.log") -eq 1 ]] \
+        || fail "received: $(cat "$work"/com?.log)"
+    sleep 1 # the head and the done line painted
+    import -window root "$out/verified.png"
+    # Every listed logger verified: the run is over, and closing ends the program at once.
+    xdotool key --window "$win" alt+F4
     ended 0
     shim_took "$work/window.err"
     ;;
