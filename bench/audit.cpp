@@ -16,9 +16,9 @@
 //                                    median time of opening a person's key, RUNS times.
 
 #include "record/audit.h"
+#include "benchprobe.h"
 #include "record/personkey.h"
 #include "record/trust.h"
-#include "benchprobe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -161,21 +161,26 @@ void people(int runs, const QString &dir)
     QString error;
     const std::optional<SecretBytes> secret = Passphrase::fromFile(pass.fileName(), &error);
     const std::optional<StationKey> station = stationKey(dir + QStringLiteral("/station.key"));
-    std::optional<PersonKey> operatorKey
-        = secret ? PersonKey::create(dir + QStringLiteral("/ana.key"), QStringLiteral("Ana Lima"),
-                                     *secret, {}, &error)
-                 : std::nullopt;
-    std::optional<PersonKey> reviewer
-        = operatorKey ? PersonKey::create(dir + QStringLiteral("/quinn.key"),
-                                          QStringLiteral("Quinn QA"), *secret, {}, &error)
-                      : std::nullopt;
+    std::optional<PersonKey> operatorKey = secret
+        ? PersonKey::create(dir + QStringLiteral("/ana.key"), QStringLiteral("Ana Lima"), *secret,
+                            {}, &error)
+        : std::nullopt;
+    std::optional<PersonKey> reviewer = operatorKey
+        ? PersonKey::create(dir + QStringLiteral("/quinn.key"), QStringLiteral("Quinn QA"), *secret,
+                            {}, &error)
+        : std::nullopt;
     if (!reviewer)
         fail(error);
     Trust::Team team;
     const auto trust = [&team](const SigningKey &key, const QString &name, const QByteArray &sig,
                                Trust::Role role) {
-        team.keys.append({key.fingerprint(), key.publicKey(), name, sig, false,
-                          {{role, Trust::kAlways, Trust::kNever}}, Trust::kNever});
+        team.keys.append({key.fingerprint(),
+                          key.publicKey(),
+                          name,
+                          sig,
+                          false,
+                          {{role, Trust::kAlways, Trust::kNever}},
+                          Trust::kNever});
     };
     trust(*station, QStringLiteral("station"), {}, Trust::Role::Station);
     trust(*operatorKey, operatorKey->name(),

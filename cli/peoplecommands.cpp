@@ -67,8 +67,8 @@ std::optional<Trust::Team> readTeam(const QString &path, QString *error)
 {
     if (!QFileInfo::exists(path))
         return Trust::Team {{}, true};
-    const std::optional<QByteArray> text = Files::readAtMost(
-        path, 1 << 20, QStringLiteral("the most a team file may be"), error);
+    const std::optional<QByteArray> text
+        = Files::readAtMost(path, 1 << 20, QStringLiteral("the most a team file may be"), error);
     std::optional<Trust::Team> team = text ? Trust::parseTeam(*text, error) : std::nullopt;
     if (!team)
         *error = QStringLiteral("%1: %2").arg(native(path), *error);
@@ -154,8 +154,8 @@ int showPerson(const QString &keyPath)
     return kExitDone;
 }
 
-int trustAdd(const QString &team, const QString &keyFile, const QString &role,
-             const QString &from, const QString &until)
+int trustAdd(const QString &team, const QString &keyFile, const QString &role, const QString &from,
+             const QString &until)
 {
     QString error;
     const std::optional<Trust::Role> parsed = Trust::parseRole(role);
@@ -174,8 +174,8 @@ int trustAdd(const QString &team, const QString &keyFile, const QString &role,
             return fail(error);
         grant.until = *time;
     }
-    const std::optional<QByteArray> text = Files::readAtMost(
-        keyFile, 1 << 20, QStringLiteral("the most a key file may be"), &error);
+    const std::optional<QByteArray> text
+        = Files::readAtMost(keyFile, 1 << 20, QStringLiteral("the most a key file may be"), &error);
     const std::optional<QList<Trust::Key>> keys
         = text ? Trust::parseKeyFile(*text, &error) : std::nullopt;
     if (!keys)
@@ -183,11 +183,10 @@ int trustAdd(const QString &team, const QString &keyFile, const QString &role,
     Trust::Key key = keys->first();
     const bool personRole = grant.role != Trust::Role::Station;
     if (personRole != key.person())
-        return fail(QStringLiteral("%1 is %2's key, which signs as %3 only")
-                        .arg(native(keyFile),
-                             key.person() ? key.name : QStringLiteral("a station"),
-                             QLatin1String(key.person() ? "operator, reviewer or approver"
-                                                        : "station")));
+        return fail(
+            QStringLiteral("%1 is %2's key, which signs as %3 only")
+                .arg(native(keyFile), key.person() ? key.name : QStringLiteral("a station"),
+                     QLatin1String(key.person() ? "operator, reviewer or approver" : "station")));
     std::optional<Trust::Team> file = readTeam(team, &error);
     if (!file)
         return fail(error);
@@ -207,10 +206,12 @@ int trustAdd(const QString &team, const QString &keyFile, const QString &role,
         return fail(error);
     standardError() << "tempyra-cli: " << native(team) << ": " << terminalText(it->name) << " ("
                     << key.fingerprint << ") trusted as " << role
-                    << (grant.from == Trust::kAlways ? QString()
-                                                      : QStringLiteral(" from ") + Trust::timeText(grant.from))
-                    << (grant.until == Trust::kNever ? QString()
-                                                      : QStringLiteral(" until ") + Trust::timeText(grant.until))
+                    << (grant.from == Trust::kAlways
+                            ? QString()
+                            : QStringLiteral(" from ") + Trust::timeText(grant.from))
+                    << (grant.until == Trust::kNever
+                            ? QString()
+                            : QStringLiteral(" until ") + Trust::timeText(grant.until))
                     << Qt::endl;
     return kExitDone;
 }
@@ -230,10 +231,10 @@ int trustRevoke(const QString &team, const QString &fingerprint, const QString &
     std::optional<Trust::Team> file = readTeam(team, &error);
     if (!file)
         return fail(error);
-    const auto it = std::find_if(file->keys.begin(), file->keys.end(),
-                                 [&fingerprint](const Trust::Key &key) {
-                                     return key.fingerprint == fingerprint.toLatin1().toLower();
-                                 });
+    const auto it
+        = std::find_if(file->keys.begin(), file->keys.end(), [&fingerprint](const Trust::Key &key) {
+              return key.fingerprint == fingerprint.toLatin1().toLower();
+          });
     if (it == file->keys.end())
         return fail(QStringLiteral("%1 holds no key %2").arg(native(team), fingerprint));
     it->revoked = time;
@@ -267,7 +268,8 @@ int signOff(const QString &record, const QString &keyPath, const QString &passph
     if (why.size() > kLongestReason || why.contains(QLatin1Char('\n'))
         || std::any_of(why.cbegin(), why.cend(),
                        [](QChar c) { return c.category() == QChar::Other_Control; }))
-        return fail(QStringLiteral("--reason: one line of at most %1 characters").arg(kLongestReason));
+        return fail(
+            QStringLiteral("--reason: one line of at most %1 characters").arg(kLongestReason));
     QString error;
     if (!QFileInfo(record).isFile())
         return fail(QStringLiteral("there is no audit record %1").arg(native(record)));
@@ -303,7 +305,8 @@ int signOff(const QString &record, const QString &keyPath, const QString &passph
         return fail(error);
     standardError() << "tempyra-cli: " << native(record) << ": " << meaning << " by "
                     << terminalText(who(*key)) << ", covering "
-                    << (head.isEmpty() ? QStringLiteral("every line before it") : QStringLiteral("up to head ") + head)
+                    << (head.isEmpty() ? QStringLiteral("every line before it")
+                                       : QStringLiteral("up to head ") + head)
                     << Qt::endl
                     << "tempyra-cli: head " << appended.text() << " of " << native(record)
                     << Qt::endl;

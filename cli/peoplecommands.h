@@ -19,8 +19,8 @@ int newPerson(const QString &name, const QString &keyPath, const QString &passph
 int showPerson(const QString &keyPath);
 
 /// trust add, revoke and list: the team file at team.
-int trustAdd(const QString &team, const QString &keyFile, const QString &role,
-             const QString &from, const QString &until);
+int trustAdd(const QString &team, const QString &keyFile, const QString &role, const QString &from,
+             const QString &until);
 int trustRevoke(const QString &team, const QString &fingerprint, const QString &since);
 int trustList(const QString &team);
 

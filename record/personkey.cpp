@@ -65,11 +65,10 @@ bool sealingKey(unsigned char *key, const SecretBytes &passphrase, const QByteAr
                 unsigned long long ops, size_t mem)
 {
     return salt.size() == crypto_pwhash_SALTBYTES
-        && crypto_pwhash(key, crypto_secretbox_KEYBYTES,
-                         reinterpret_cast<const char *>(passphrase.data()),
-                         size_t(passphrase.size()),
-                         reinterpret_cast<const unsigned char *>(salt.constData()), ops, mem,
-                         crypto_pwhash_ALG_ARGON2ID13)
+        && crypto_pwhash(
+               key, crypto_secretbox_KEYBYTES, reinterpret_cast<const char *>(passphrase.data()),
+               size_t(passphrase.size()), reinterpret_cast<const unsigned char *>(salt.constData()),
+               ops, mem, crypto_pwhash_ALG_ARGON2ID13)
         == 0;
 }
 
@@ -102,12 +101,11 @@ std::optional<PersonKey> PersonKey::create(const QString &path, const QString &n
         return std::nullopt;
     }
     QByteArray box(crypto_secretbox_MACBYTES + crypto_sign_SECRETKEYBYTES, '\0');
-    crypto_secretbox_easy(reinterpret_cast<unsigned char *>(box.data()), key.secret(),
-                          crypto_sign_SECRETKEYBYTES,
-                          reinterpret_cast<const unsigned char *>(nonce.constData()),
-                          sealing.data());
-    const QByteArray file = key.publicKeyFile() + "argon2id " + QByteArray::number(kOpsLimit)
-        + ' ' + QByteArray::number(quint64(kMemLimit)) + ' ' + salt.toBase64() + '\n' + "sealed "
+    crypto_secretbox_easy(
+        reinterpret_cast<unsigned char *>(box.data()), key.secret(), crypto_sign_SECRETKEYBYTES,
+        reinterpret_cast<const unsigned char *>(nonce.constData()), sealing.data());
+    const QByteArray file = key.publicKeyFile() + "argon2id " + QByteArray::number(kOpsLimit) + ' '
+        + QByteArray::number(quint64(kMemLimit)) + ' ' + salt.toBase64() + '\n' + "sealed "
         + nonce.toBase64() + ' ' + box.toBase64() + '\n';
     if (!Files::writeOwnerOnly(path, file, error))
         return std::nullopt;
@@ -123,8 +121,8 @@ std::optional<PersonKey> PersonKey::unlock(const QString &path, const SecretByte
                      .arg(native(path));
         return std::nullopt;
     }
-    const std::optional<QByteArray> text
-        = Files::readAtMost(path, kLargestFile, QStringLiteral("the most a key file may be"), error);
+    const std::optional<QByteArray> text = Files::readAtMost(
+        path, kLargestFile, QStringLiteral("the most a key file may be"), error);
     if (!text) {
         *error = QStringLiteral("cannot read the person key %1: %2").arg(native(path), *error);
         return std::nullopt;
@@ -148,11 +146,10 @@ std::optional<PersonKey> PersonKey::unlock(const QString &path, const SecretByte
     SecretBytes secret(crypto_sign_SECRETKEYBYTES);
     if (!sealingKey(sealing.data(), passphrase, QByteArray::fromBase64(found.argon.value(2)), ops,
                     size_t(mem))
-        || crypto_secretbox_open_easy(secret.data(),
-                                      reinterpret_cast<const unsigned char *>(box.constData()),
-                                      size_t(box.size()),
-                                      reinterpret_cast<const unsigned char *>(nonce.constData()),
-                                      sealing.data())
+        || crypto_secretbox_open_easy(
+               secret.data(), reinterpret_cast<const unsigned char *>(box.constData()),
+               size_t(box.size()), reinterpret_cast<const unsigned char *>(nonce.constData()),
+               sealing.data())
             != 0) {
         *error = QStringLiteral("the passphrase does not open the person key %1").arg(native(path));
         return std::nullopt;
@@ -172,8 +169,8 @@ std::optional<PersonKey> PersonKey::unlock(const QString &path, const SecretByte
 
 std::optional<QByteArray> PersonKey::publicFile(const QString &path, QString *error)
 {
-    const std::optional<QByteArray> text
-        = Files::readAtMost(path, kLargestFile, QStringLiteral("the most a key file may be"), error);
+    const std::optional<QByteArray> text = Files::readAtMost(
+        path, kLargestFile, QStringLiteral("the most a key file may be"), error);
     if (!text) {
         *error = QStringLiteral("cannot read the person key %1: %2").arg(native(path), *error);
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include <sodium.h>
 
 #include <cstdlib>
+#include <utility>
 
 SecretBytes::SecretBytes(int capacity)
     : m_capacity(capacity)
@@ -26,6 +27,14 @@ SecretBytes::SecretBytes(SecretBytes &&other) noexcept
 {
     other.m_data = nullptr;
     other.m_size = other.m_capacity = 0;
+}
+
+SecretBytes &SecretBytes::operator=(SecretBytes &&other) noexcept
+{
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+    std::swap(m_capacity, other.m_capacity);
+    return *this;
 }
 
 SecretBytes::~SecretBytes()
@@ -59,9 +68,10 @@ std::optional<SecretBytes> Passphrase::fromFile(const QString &path, QString *er
         ++size;
     if (read < 0 || size > kLongest || size == 0) {
         *error = QStringLiteral("--passphrase-file %1: %2")
-                     .arg(name, read < 0 ? file.errorString()
-                                     : size == 0 ? QStringLiteral("its first line is empty")
-                                                 : QStringLiteral("longer than %1 bytes").arg(kLongest));
+                     .arg(name,
+                          read < 0        ? file.errorString()
+                              : size == 0 ? QStringLiteral("its first line is empty")
+                                          : QStringLiteral("longer than %1 bytes").arg(kLongest));
         return std::nullopt;
     }
     secret.resize(size);

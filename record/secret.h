@@ -13,7 +13,7 @@ class SecretBytes
 public:
     explicit SecretBytes(int capacity);
     SecretBytes(SecretBytes &&other) noexcept;
-    SecretBytes &operator=(SecretBytes &&) = delete;
+    SecretBytes &operator=(SecretBytes &&other) noexcept;
     SecretBytes(const SecretBytes &) = delete;
     ~SecretBytes();
 

@@ -10,8 +10,8 @@ std::optional<SecretBytes> readLine(HANDLE console)
 {
     DWORD saved = 0;
     ::GetConsoleMode(console, &saved);
-    ::SetConsoleMode(console, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT)
-                         & ~DWORD(ENABLE_ECHO_INPUT));
+    ::SetConsoleMode(
+        console, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~DWORD(ENABLE_ECHO_INPUT));
     SecretBytes wide(int(sizeof(wchar_t)) * (Passphrase::kLongest + 2));
     auto *chars = reinterpret_cast<wchar_t *>(wide.data());
     DWORD read = 0;
@@ -24,9 +24,9 @@ std::optional<SecretBytes> readLine(HANDLE console)
     while (length < int(read) && chars[length] != L'\r' && chars[length] != L'\n')
         ++length;
     SecretBytes line(Passphrase::kLongest * 3 + 1);
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, chars, length,
-                                           reinterpret_cast<char *>(line.data()),
-                                           line.capacity(), nullptr, nullptr);
+    const int size
+        = ::WideCharToMultiByte(CP_UTF8, 0, chars, length, reinterpret_cast<char *>(line.data()),
+                                line.capacity(), nullptr, nullptr);
     line.resize(size);
     return line;
 }

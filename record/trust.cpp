@@ -126,10 +126,11 @@ std::optional<qint64> parseTime(const QString &text)
 QString timeText(qint64 msecs)
 {
     const QDateTime time = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
-    return QLocale::c().toString(time, msecs % kMsecsPerDay == 0 ? QStringLiteral("yyyy-MM-dd")
-                                           : msecs % 1000 == 0
-                                           ? QStringLiteral("yyyy-MM-dd'T'hh:mm:ss'Z'")
-                                           : QStringLiteral("yyyy-MM-dd'T'hh:mm:ss.zzz'Z'"));
+    return QLocale::c().toString(time,
+                                 msecs % kMsecsPerDay == 0 ? QStringLiteral("yyyy-MM-dd")
+                                     : msecs % 1000 == 0
+                                     ? QStringLiteral("yyyy-MM-dd'T'hh:mm:ss'Z'")
+                                     : QStringLiteral("yyyy-MM-dd'T'hh:mm:ss.zzz'Z'"));
 }
 
 std::optional<QList<Key>> parseKeyFile(const QByteArray &text, QString *error)
@@ -196,7 +197,8 @@ std::optional<Team> parseTeam(const QByteArray &text, QString *error)
         if (word == QLatin1String("ed25519")) {
             const std::optional<QByteArray> bytes = publicKey(rest.toLatin1());
             if (!bytes || Signature::fingerprint(*bytes) != key.fingerprint)
-                return bad(QStringLiteral("not the public key of %1").arg(QLatin1String(key.fingerprint)));
+                return bad(
+                    QStringLiteral("not the public key of %1").arg(QLatin1String(key.fingerprint)));
             key.publicKey = *bytes;
         } else if (word == QLatin1String("name-signature")) {
             key.nameSignature = QByteArray::fromBase64(rest.toLatin1());
@@ -209,7 +211,8 @@ std::optional<Team> parseTeam(const QByteArray &text, QString *error)
             Grant grant {*role, kAlways, kNever};
             for (int i = 1; i + 1 < parts.size(); i += 2) {
                 const std::optional<qint64> time = parseTime(parts[i + 1]);
-                if (!time || (parts[i] != QLatin1String("from") && parts[i] != QLatin1String("until")))
+                if (!time
+                    || (parts[i] != QLatin1String("from") && parts[i] != QLatin1String("until")))
                     return bad(QStringLiteral("\"%1 %2\" is no time").arg(parts[i], parts[i + 1]));
                 (parts[i] == QLatin1String("from") ? grant.from : grant.until) = *time;
             }
@@ -225,7 +228,8 @@ std::optional<Team> parseTeam(const QByteArray &text, QString *error)
     }
     for (const Key &key : qAsConst(team.keys)) {
         if (key.publicKey.isEmpty()) {
-            *error = QStringLiteral("the key %1 has no \"ed25519\" line").arg(QLatin1String(key.fingerprint));
+            *error = QStringLiteral("the key %1 has no \"ed25519\" line")
+                         .arg(QLatin1String(key.fingerprint));
             return std::nullopt;
         }
         if (!nameHolds(key, error))

@@ -47,8 +47,7 @@ bool write(const QString &profile, const PersonKey &key, QString *error)
     const std::optional<QByteArray> sha256 = profileHash(profile, error);
     if (!sha256)
         return false;
-    const QByteArray time
-        = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
+    const QByteArray time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
     const QByteArray text = "# tempyra-cli profile approval of "
         + QFileInfo(profile).fileName().toUtf8() + " by " + key.name().toUtf8() + '\n'
         + "profile-sha256 " + *sha256 + '\n' + "approver " + key.fingerprint() + '\n' + "name "
@@ -57,7 +56,8 @@ bool write(const QString &profile, const PersonKey &key, QString *error)
     QSaveFile file(pathFor(profile));
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
         return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(native(pathFor(profile)), file.errorString());
+    *error
+        = QStringLiteral("cannot write %1: %2").arg(native(pathFor(profile)), file.errorString());
     return false;
 }
 
@@ -100,8 +100,8 @@ std::optional<QJsonObject> check(const QString &profile, const Trust::Keys &trus
                                 "after it was signed")
                      .arg(native(path));
     else if (!key->person()
-             || !(problem = key->refusal({Trust::Role::Approver},
-                                         QDateTime::currentMSecsSinceEpoch()))
+             || !(problem
+                  = key->refusal({Trust::Role::Approver}, QDateTime::currentMSecsSinceEpoch()))
                      .isEmpty())
         *error = QStringLiteral("the profile %1 is approved by %2, %3")
                      .arg(name, key->name.isEmpty() ? QLatin1String(approver) : key->name,

@@ -168,9 +168,9 @@ Station::Plugging *Station::plugIn(const Target &target)
 
 void Station::start(Plugging *plugging)
 {
-    if (!m_recordError.isEmpty()) {
-        // No logger is written while its line could not be kept: a station waits for the
-        // record, a write (or a station that is stopping) writes no more.
+    if (!m_recordError.isEmpty() || m_held) {
+        // No logger is written while its line could not be kept, or while the station is held:
+        // a station waits, a write (or a station that is stopping) writes no more.
         plugging->queued = m_provisioning && !m_stopping;
         return;
     }
@@ -386,6 +386,17 @@ void Station::scan()
     for (Plugging *plugging : pluggings)
         if (plugging->target.listed && !present.contains(plugging->name()) && !plugging->running)
             unplugged(plugging);
+}
+
+void Station::hold(bool held)
+{
+    m_held = held;
+    if (held)
+        return;
+    const QList<Plugging *> pluggings = m_pluggings.values();
+    for (Plugging *plugging : pluggings)
+        if (plugging->queued)
+            start(plugging);
 }
 
 void Station::stop()

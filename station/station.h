@@ -87,6 +87,9 @@ public:
     /// Writes every logger plugged in, or only those on the ports named; with an expected list,
     /// stops by itself once each is verified.
     void provision(const QStringList &portNames);
+    /// Held, the station writes no logger that is plugged in (those in progress go on); let go,
+    /// it writes those that waited. For an operator who has to sign in again.
+    void hold(bool held);
     /// No new logger is taken, and finished() comes once those in progress are done and their
     /// lines appended (a station that provisions waits for its record).
     void stop();
@@ -177,6 +180,7 @@ private:
     QList<Pending> m_owed;
     QList<Audit::Entry> m_people; // a person's lines not tried yet
     bool m_signedOut = false;
+    bool m_held = false;
     QTimer *m_appendTimer = nullptr;
     QString m_recordError;
     Audit::Mark m_mark; // the record's end as the station last found or left it

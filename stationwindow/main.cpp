@@ -67,7 +67,17 @@ int main(int argc, char *argv[])
           QStringLiteral("MS")},
          {QStringLiteral("reply-timeout"),
           QStringLiteral("How long a logger is given to answer (default 250)."),
-          QStringLiteral("MS")}});
+          QStringLiteral("MS")},
+         {QStringLiteral("sign-as"),
+          QStringLiteral("The operator's own key: they are signed in and out of the run."),
+          QStringLiteral("KEY")},
+         {QStringLiteral("passphrase-file"),
+          QStringLiteral("The passphrase of --sign-as, the file's first line (else it is asked "
+                         "in the window)."),
+          QStringLiteral("FILE")},
+         {QStringLiteral("trust"),
+          QStringLiteral("The team file: only profiles its approvers approved are written."),
+          QStringLiteral("TEAM")}});
     parser.process(app);
 
     // Two stations on one computer would take the same loggers' ports by turns.
@@ -102,7 +112,15 @@ int main(int argc, char *argv[])
         choices.settle = given(parser, QStringLiteral("settle"));
         choices.replyTimeout = given(parser, QStringLiteral("reply-timeout"));
         QString error;
-        if (!window.startWith(choices, &error)) {
+        std::optional<SecretBytes> passphrase;
+        if (parser.isSet(QStringLiteral("passphrase-file"))
+            && !(passphrase
+                 = Passphrase::fromFile(parser.value(QStringLiteral("passphrase-file")), &error))) {
+            printError(error);
+            return kExitUsage;
+        }
+        if (!window.startWith(choices, &error, parser.value(QStringLiteral("sign-as")),
+                              std::move(passphrase), parser.value(QStringLiteral("trust")))) {
             printError(error);
             refused = true;
         }

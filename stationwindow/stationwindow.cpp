@@ -4,8 +4,11 @@
 #include "stationwindow/sound.h"
 #include "stationwindow/stationtext.h"
 
+#include "record/personkey.h"
+#include "record/trust.h"
 #include "station/profile.h"
 #include "station/report.h"
+#include "station/signedrun.h"
 
 #include "ui_stationwindow.h"
 
@@ -16,6 +19,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -33,6 +37,22 @@ const QString kShipments = QStringLiteral("shipmentsFolder");
 const QString kRecord = QStringLiteral("record");
 const QString kKey = QStringLiteral("key");
 const QString kMuted = QStringLiteral("muted");
+const QString kPersonKey = QStringLiteral("personKey");
+const QString kTeam = QStringLiteral("team");
+
+// An operator away from the bench this long signs in again before the next logger is written.
+constexpr int kSignInIdleMs = 15 * 60 * 1000;
+
+// The passphrase typed, in locked memory, and the field emptied.
+SecretBytes takePassphrase(QLineEdit *edit)
+{
+    const QByteArray typed = edit->text().toUtf8();
+    SecretBytes secret(typed.size());
+    std::copy(typed.cbegin(), typed.cend(), secret.data());
+    secret.resize(typed.size());
+    edit->clear();
+    return secret;
+}
 
 constexpr int kTileSpacing = 8;
 // Owed lines and the like fill the status line; the last few stay.
@@ -137,6 +157,26 @@ StationWindow::StationWindow(QWidget *parent)
                                    : QString());
     });
     connect(ui->startButton, &QPushButton::clicked, this, &StationWindow::startFromForm);
+    connect(ui->passphraseEdit, &QLineEdit::returnPressed, this, &StationWindow::startFromForm);
+    ui->passphraseEdit->setMinimumWidth(
+        ui->passphraseEdit->fontMetrics().horizontalAdvance(ui->passphraseEdit->placeholderText())
+        + ui->passphraseEdit->fontMetrics().averageCharWidth() * 4);
+    connect(ui->personKeyButton, &QPushButton::clicked, this, &StationWindow::choosePersonKey);
+    connect(ui->teamButton, &QPushButton::clicked, this, &StationWindow::chooseTeam);
+    connect(ui->signInAgainEdit, &QLineEdit::returnPressed, this, &StationWindow::signInAgain);
+    ui->signInAgainBox->hide();
+    // Asking for the operator: amber and dark text, in any theme.
+    QPalette ask = ui->signInAgainBox->palette();
+    ask.setColor(QPalette::Window, QColor(0xf5, 0xc0, 0x18));
+    ask.setColor(QPalette::WindowText, Qt::black);
+    ui->signInAgainBox->setPalette(ask);
+    ui->signInAgainBox->setAutoFillBackground(true);
+    showPeople();
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(kSignInIdleMs);
+    connect(&m_idle, &QTimer::timeout, this, &StationWindow::idle);
+    // A key press anywhere in the window is the operator still there.
+    qApp->installEventFilter(this);
     connect(ui->soundBox, &QCheckBox::toggled, this, [this](bool on) {
         m_sound->setMuted(!on);
         m_settings.setValue(kMuted, !on);
@@ -303,8 +343,17 @@ void StationWindow::refuse(const QString &error)
     m_sound->play(Sound::Problem);
 }
 
-bool StationWindow::startWith(const Choices::Given &given, QString *error)
+bool StationWindow::startWith(const Choices::Given &given, QString *error, const QString &signAs,
+                              std::optional<SecretBytes> passphrase, const QString &team)
 {
+    if (!signAs.isEmpty())
+        m_settings.setValue(kPersonKey, QFileInfo(signAs).absoluteFilePath());
+    if (!team.isEmpty())
+        m_settings.setValue(kTeam, QFileInfo(team).absoluteFilePath());
+    m_givenPassphrase.reset();
+    if (passphrase)
+        m_givenPassphrase.emplace(std::move(*passphrase));
+    showPeople();
     m_numbers.retries = given.retries;
     m_numbers.settle = given.settle;
     m_numbers.replyTimeout = given.replyTimeout;
@@ -332,6 +381,8 @@ bool StationWindow::run(const Choices::Given &given, QString *error)
     if (!options)
         return false;
     m_options = *options;
+    if (!signIn(given, error))
+        return false;
     if (given.operatorName)
         m_settings.setValue(kOperator, m_options.operatorName);
     m_settings.setValue(kProfile, QFileInfo(given.profile).absoluteFilePath());
@@ -342,6 +393,11 @@ bool StationWindow::run(const Choices::Given &given, QString *error)
     for (const QString &logger : qAsConst(m_listed))
         tileFor(logger);
     m_station = new Station(m_options, this);
+    // Whatever the station does with a logger is the operator at work.
+    connect(m_station, &Station::loggerSeen, this, [this] {
+        if (!ui->signInAgainBox->isVisible() && !m_signedIn.isEmpty())
+            m_idle.start();
+    });
     connect(m_station, &Station::loggerSeen, this, [this](const QString &port) {
         if (!m_station->recordError().isEmpty())
             addStatus(QStringLiteral("Not written until the audit record can be written: ") + port);
@@ -395,7 +451,9 @@ bool StationWindow::run(const Choices::Given &given, QString *error)
     info.append(m_shipment.isEmpty() ? QStringLiteral("No list: every logger plugged in is written")
                                      : QStringLiteral("Shipment %1").arg(m_shipment));
     info.append(StationText::profileSentence(m_options.config));
-    info.append(QStringLiteral("operator %1").arg(m_options.operatorName));
+    info.append(QStringLiteral("operator %1%2")
+                    .arg(m_options.operatorName,
+                         m_options.person ? QStringLiteral(" (signed in)") : QString()));
     ui->shipmentInfo->setText(info.join(QStringLiteral("  ·  ")));
     m_status.clear();
     if (!m_options.key)
@@ -451,9 +509,123 @@ bool StationWindow::event(QEvent *event)
 
 bool StationWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && m_idle.isActive())
+        m_idle.start();
     if (watched == ui->tilesArea->viewport() && event->type() == QEvent::Resize)
         layOutTiles();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void StationWindow::choosePersonKey()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("The operator's key"),
+        QFileInfo(m_settings.value(kPersonKey, PersonKey::defaultPath()).toString()).absolutePath(),
+        QStringLiteral("Person keys (*.key);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    m_settings.setValue(kPersonKey, path);
+    showPeople();
+    ui->passphraseEdit->setFocus();
+}
+
+void StationWindow::chooseTeam()
+{
+    const QString path
+        = QFileDialog::getOpenFileName(this, QStringLiteral("The team file of quality assurance"),
+                                       QFileInfo(m_settings.value(kTeam).toString()).absolutePath(),
+                                       QStringLiteral("Team files (*.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    m_settings.setValue(kTeam, path);
+    showPeople();
+}
+
+void StationWindow::showPeople()
+{
+    const QString key = m_settings.value(kPersonKey).toString();
+    ui->personKeyPath->setText(key.isEmpty()
+                                   ? QStringLiteral("no key: the name above is recorded as typed")
+                                   : QDir::toNativeSeparators(key));
+    ui->passphraseEdit->setEnabled(!key.isEmpty());
+    const QString team = m_settings.value(kTeam).toString();
+    ui->teamPath->setText(team.isEmpty() ? QStringLiteral("none: any profile is written")
+                                         : QStringLiteral("%1: only profiles its approvers "
+                                                          "approved are written")
+                                               .arg(QDir::toNativeSeparators(team)));
+}
+
+bool StationWindow::signIn(const Choices::Given &given, QString *error)
+{
+    SignedRun run;
+    run.profilePath = given.profile;
+    run.overridden = !given.settings.isEmpty();
+    const QString team = m_settings.value(kTeam).toString();
+    if (!team.isEmpty()) {
+        run.requireApproved = true;
+        if (!(run.trusted = Trust::read({team}, error)))
+            return false;
+    }
+    const QString key = m_settings.value(kPersonKey).toString();
+    if (!key.isEmpty()) {
+        if (!m_givenPassphrase && ui->passphraseEdit->text().isEmpty()) {
+            *error = QStringLiteral("Type the passphrase of the key %1 to sign in")
+                         .arg(QDir::toNativeSeparators(key));
+            ui->passphraseEdit->setFocus();
+            return false;
+        }
+        const SecretBytes secret = m_givenPassphrase ? std::move(*m_givenPassphrase)
+                                                     : takePassphrase(ui->passphraseEdit);
+        m_givenPassphrase.reset();
+        std::optional<PersonKey> opened = PersonKey::unlock(key, secret, error);
+        if (!opened)
+            return false;
+        // The name is the key's: the form shows it.
+        if (!given.operatorName || given.operatorName->isEmpty())
+            m_options.operatorName.clear();
+        run.person = std::make_shared<const PersonKey>(std::move(*opened));
+    }
+    if (!prepareSignedRun(m_options, run, error))
+        return false;
+    m_signedIn = key;
+    if (m_options.person) {
+        ui->operatorEdit->setText(m_options.person->name());
+        m_idle.start();
+    }
+    return true;
+}
+
+void StationWindow::idle()
+{
+    if (!m_station || m_finished || !m_options.person)
+        return;
+    m_station->hold(true);
+    const int seconds = m_idle.interval() / 1000;
+    ui->signInAgainLabel->setText(
+        QStringLiteral("%1: %2 without a logger or a key press. Sign in again; no logger is "
+                       "written until then.")
+            .arg(m_options.person->name(),
+                 seconds >= 60 ? QStringLiteral("%1 minutes").arg(seconds / 60)
+                               : QStringLiteral("%1 seconds").arg(seconds)));
+    ui->signInAgainBox->show();
+    tellAccessibility(ui->signInAgainLabel, ui->signInAgainLabel->text());
+    ui->signInAgainEdit->setFocus();
+}
+
+void StationWindow::signInAgain()
+{
+    QString error;
+    const SecretBytes secret = takePassphrase(ui->signInAgainEdit);
+    if (!PersonKey::unlock(m_signedIn, secret, &error)) {
+        ui->signInAgainLabel->setText(QStringLiteral("%1. Try again.").arg(sentence(error)));
+        tellAccessibility(ui->signInAgainLabel, ui->signInAgainLabel->text());
+        m_sound->play(Sound::Problem);
+        return;
+    }
+    ui->signInAgainBox->hide();
+    m_station->hold(false);
+    m_idle.start();
+    ui->endButton->setFocus();
 }
 
 void StationWindow::layOutTiles()
@@ -547,6 +719,8 @@ void StationWindow::recordRestored(int count)
 void StationWindow::finished()
 {
     m_finished = true;
+    m_idle.stop();
+    ui->signInAgainBox->hide();
     m_tick.stop();
     tick();
     showCounter();

@@ -3,6 +3,8 @@
 #include "station/choices.h"
 #include "station/station.h"
 
+#include "record/secret.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
@@ -31,8 +33,14 @@ public:
     ~StationWindow() override;
 
     /// Starts a run with choices given outside the form (the command line): false, with the
-    /// refusal shown on the choice screen and in error, when one is refused.
-    bool startWith(const Choices::Given &given, QString *error);
+    /// refusal shown on the choice screen and in error, when one is refused. signAs, with its
+    /// passphrase, signs the operator in; a team file requires approved profiles.
+    bool startWith(const Choices::Given &given, QString *error, const QString &signAs = {},
+                   std::optional<SecretBytes> passphrase = std::nullopt, const QString &team = {});
+
+    /// How long the station goes without a logger or a key press before the operator signed in
+    /// has to sign in again, before the next logger is written: 15 minutes.
+    void setSignInIdle(int ms) { m_idle.setInterval(ms); }
 
     /// The run, while there is one.
     const Station *station() const { return m_station; }
@@ -60,6 +68,14 @@ private:
     /// The choices of the form, the shipment's list found from the number typed.
     std::optional<Choices::Given> formChoices(QString *error) const;
     void startFromForm();
+    void choosePersonKey();
+    void chooseTeam();
+    void showPeople();
+    /// The operator's key opened and the profile's approval checked, for the run's options.
+    bool signIn(const Choices::Given &given, QString *error);
+    /// The operator went quiet: no logger is written until they sign in again.
+    void idle();
+    void signInAgain();
     void refuse(const QString &error);
     bool run(const Choices::Given &given, QString *error);
 
@@ -83,6 +99,10 @@ private:
     QString m_listPath; // a list opened as a file
     // Command-line numbers (retries, settle, reply timeout), kept for the runs that follow.
     Choices::Given m_numbers;
+
+    std::optional<SecretBytes> m_givenPassphrase; // from the command line
+    QTimer m_idle; // until the operator signs in again
+    QString m_signedIn; // the key the operator signed in with
 
     Station *m_station = nullptr;
     WriteOptions m_options;

@@ -822,23 +822,40 @@ void RecordTest::trust_data()
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("refusal"); // a part of it; empty: may sign
 
-    QTest::newRow("its role") << "role operator" << "operator" << "2026-12-07" << "";
-    QTest::newRow("another role") << "role operator" << "reviewer|approver" << "2026-12-07"
+    QTest::newRow("its role") << "role operator"
+                              << "operator"
+                              << "2026-12-07"
+                              << "";
+    QTest::newRow("another role") << "role operator"
+                                  << "reviewer|approver"
+                                  << "2026-12-07"
                                   << "not trusted as reviewer or approver";
-    QTest::newRow("one of the roles asked")
-        << "role approver" << "reviewer|approver" << "2026-12-07" << "";
-    QTest::newRow("before from") << "role operator from 2026-12-08" << "operator"
-                                 << "2026-12-07T23:59:59Z" << "only from 2026-12-08 until -";
-    QTest::newRow("at until") << "role operator until 2026-12-07T12:00:00Z" << "operator"
-                              << "2026-12-07T12:00:00Z" << "only from - until";
-    QTest::newRow("within") << "role operator from 2026-12-01 until 2027-01-01" << "operator"
-                            << "2026-12-07T12:00:00Z" << "";
+    QTest::newRow("one of the roles asked") << "role approver"
+                                            << "reviewer|approver"
+                                            << "2026-12-07"
+                                            << "";
+    QTest::newRow("before from") << "role operator from 2026-12-08"
+                                 << "operator"
+                                 << "2026-12-07T23:59:59Z"
+                                 << "only from 2026-12-08 until -";
+    QTest::newRow("at until") << "role operator until 2026-12-07T12:00:00Z"
+                              << "operator"
+                              << "2026-12-07T12:00:00Z"
+                              << "only from - until";
+    QTest::newRow("within") << "role operator from 2026-12-01 until 2027-01-01"
+                            << "operator"
+                            << "2026-12-07T12:00:00Z"
+                            << "";
     QTest::newRow("revoked, a line of the same second after it")
-        << "role operator\n  revoked 2026-12-07T12:00:00.500Z" << "operator"
-        << "2026-12-07T12:00:00.700Z" << "revoked from 2026-12-07T12:00:00.500Z";
+        << "role operator\n  revoked 2026-12-07T12:00:00.500Z"
+        << "operator"
+        << "2026-12-07T12:00:00.700Z"
+        << "revoked from 2026-12-07T12:00:00.500Z";
     QTest::newRow("revoked, a line before it holds")
-        << "role operator\n  revoked 2026-12-07T12:00:00.500Z" << "operator"
-        << "2026-12-07T12:00:00.300Z" << "";
+        << "role operator\n  revoked 2026-12-07T12:00:00.500Z"
+        << "operator"
+        << "2026-12-07T12:00:00.300Z"
+        << "";
 }
 
 void RecordTest::trust()
@@ -866,12 +883,14 @@ void RecordTest::teamFile()
 {
     const SigningKey &key = stationKey(1);
     Trust::Team team;
-    team.keys.append({key.fingerprint(), key.publicKey(), QStringLiteral("Zoë Lima"),
-                      key.sign(Trust::nameMessage(key.publicKey(), QStringLiteral("Zoë Lima"))),
-                      false,
-                      {{Trust::Role::Reviewer, *Trust::parseTime(QStringLiteral("2026-12-01")),
-                        Trust::kNever}},
-                      *Trust::parseTime(QStringLiteral("2026-12-20T08:00:00.250Z"))});
+    team.keys.append(
+        {key.fingerprint(),
+         key.publicKey(),
+         QStringLiteral("Zoë Lima"),
+         key.sign(Trust::nameMessage(key.publicKey(), QStringLiteral("Zoë Lima"))),
+         false,
+         {{Trust::Role::Reviewer, *Trust::parseTime(QStringLiteral("2026-12-01")), Trust::kNever}},
+         *Trust::parseTime(QStringLiteral("2026-12-20T08:00:00.250Z"))});
     QString error;
     const std::optional<Trust::Team> read = Trust::parseTeam(team.text(), &error);
     QVERIFY2(read, qPrintable(error));

@@ -8,6 +8,8 @@
 #include "stationwindow/stationwindow.h"
 
 #include "record/audit.h"
+#include "record/personkey.h"
+#include "record/trust.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -330,6 +332,65 @@ private slots:
                  qPrintable(tileSays("TL-0004")));
         QCOMPARE(spoken(child<QLabel>("doneLabel")),
                  QStringLiteral("\u2714 Every listed logger is verified"));
+    }
+
+    // An operator signed in with their key: a wrong passphrase refused with nothing written; the
+    // run signed in and out; gone quiet, no logger written until they sign in again. With a team
+    // file, an unapproved profile is not written.
+    void signIn()
+    {
+        const auto secret = [](const char *text) {
+            SecretBytes bytes(int(qstrlen(text)));
+            std::copy(text, text + qstrlen(text), bytes.data());
+            bytes.resize(int(qstrlen(text)));
+            return bytes;
+        };
+        QString error;
+        const QString key = path(QStringLiteral("ana.key"));
+        QVERIFY2(PersonKey::create(key, QStringLiteral("Ana Lima"), secret("ana passphrase"), {},
+                                   &error),
+                 qPrintable(error));
+        QVERIFY(bench("unplug", 0));
+        Choices::Given given = choices();
+        given.operatorName.reset();
+        given.log = path(QStringLiteral("signed.jsonl"));
+        QVERIFY(!window->startWith(given, &error, key, secret("not it")));
+        QVERIFY2(error.contains(QLatin1String("passphrase does not open")), qPrintable(error));
+        QVERIFY(!QFile::exists(*given.log));
+        // A team file that trusts Ana as operator; the profile has no approval.
+        const std::optional<QByteArray> pub = PersonKey::publicFile(key, &error);
+        QVERIFY2(pub, qPrintable(error));
+        Trust::Team team;
+        team.keys = *Trust::parseKeyFile(*pub, &error);
+        team.keys.first().everyRole = false;
+        team.keys.first().grants = {{Trust::Role::Operator, Trust::kAlways, Trust::kNever}};
+        QFile file(path(QStringLiteral("team.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(team.text()) > 0);
+        file.close();
+        QVERIFY(!window->startWith(given, &error, key, secret("ana passphrase"), file.fileName()));
+        QVERIFY2(error.contains(QLatin1String("is not approved")), qPrintable(error));
+        QSettings(QStringLiteral("Tempyra"), QStringLiteral("tempyra-station"))
+            .remove(QStringLiteral("team"));
+
+        window = std::make_unique<StationWindow>();
+        window->show();
+        window->setSignInIdle(300);
+        QVERIFY2(window->startWith(given, &error, key, secret("ana passphrase")),
+                 qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(child<QWidget>("signInAgainBox")->isVisible(), kPatienceMs);
+        screenshot(QStringLiteral("sign-in-again"));
+        QVERIFY(bench("replug", 0));
+        QTest::qWait(1500);
+        QVERIFY2(!benchLog(0).contains("cmd 1 "), "written while signed out for idleness");
+        QTest::keyClicks(child<QLineEdit>("signInAgainEdit"), QStringLiteral("ana passphrase"));
+        QTest::keyClick(child<QLineEdit>("signInAgainEdit"), Qt::Key_Return);
+        QTRY_VERIFY2_WITH_TIMEOUT(tileSays("TL-0001").startsWith("TL-0001 verified"),
+                                  qPrintable(tileSays("TL-0001")), kPatienceMs);
+        QTest::mouseClick(child<QPushButton>("endButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(lines(*given.log).contains("\"signOut\""), kPatienceMs);
+        const QStringList record = lines(*given.log).trimmed().split(QLatin1Char('\n'));
+        QVERIFY2(record.first().contains("\"signIn\"") && record.last().contains("\"signOut\""),
+                 qPrintable(record.join('\n')));
     }
 
     // An identifier with a carriage return in it: shown and read out escaped, not obeyed.
