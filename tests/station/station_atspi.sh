@@ -37,16 +37,22 @@ heard() {
 }
 registered() { /usr/bin/python3 -c 'import pyatspi, sys
 sys.exit(not any(a and a.name == "tempyra-station" for a in pyatspi.Registry.getDesktop(0)))'; }
-# Started again once if it never registers: on a loaded machine Qt's bridge may miss the bus.
-for attempt in 1 2; do
+# The window first, then the accessibility bus: Qt's bridge registers the window once it sees
+# the bus come (a window started on a bus already there was seen not to register here). Both
+# started again if it never registers: on a loaded machine the bridge may miss the bus.
+for attempt in 1 2 3; do
     "$program" --profile "$work/profile.json" --expect "$work/list.txt" --operator "Ana Lima" \
         --log "$work/audit.jsonl" 2>"$work/err" &
     station=$!
-    [[ $attempt -eq 2 ]] || "$launcher" --launch-immediately &
-    for _ in $(seq 50); do registered && break 2; sleep 0.2; done
+    sleep 0.5
+    setsid "$launcher" --launch-immediately &
+    bus=$!
+    for _ in $(seq 75); do registered && break 2; sleep 0.2; done
+    [[ $attempt -eq 3 ]] && fail "the window did not register with the accessibility bus"
     echo "station_atspi: the window did not register with the accessibility bus; once more" >&2
-    kill "$station"
-    wait "$station" || true
+    kill "$station" && wait "$station" || true
+    kill -- -"$bus" 2>/dev/null || true
+    wait "$bus" 2>/dev/null || true
 done
 for _ in $(seq 300); do heard && break; sleep 0.2; done
 heard || fail "a screen reader reads: $(cat "$work/names") $(cat "$work/err")"
