@@ -1,4 +1,4 @@
-#include "record/secret.h"
+#include "record/secret_p.h"
 
 #include "record/files.h"
 
@@ -7,6 +7,7 @@
 
 #include <sodium.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -76,4 +77,32 @@ std::optional<SecretBytes> Passphrase::fromFile(const QString &path, QString *er
     }
     secret.resize(size);
     return secret;
+}
+
+std::optional<SecretBytes> Passphrase::ask(const QString &prompt, bool confirm, QString *error)
+{
+    if (!terminalThere()) {
+        *error = QStringLiteral("no terminal to ask the passphrase on; give it with "
+                                "--passphrase-file FILE");
+        return std::nullopt;
+    }
+    std::fprintf(stderr, "%s: ", qPrintable(prompt));
+    std::fflush(stderr);
+    std::optional<SecretBytes> first = readHiddenLine();
+    if (!first || first->size() == 0 || first->size() > kLongest) {
+        *error = !first || first->size() == 0
+            ? QStringLiteral("no passphrase given")
+            : QStringLiteral("a passphrase is at most %1 bytes").arg(kLongest);
+        return std::nullopt;
+    }
+    if (!confirm)
+        return first;
+    std::fprintf(stderr, "%s again: ", qPrintable(prompt));
+    std::fflush(stderr);
+    const std::optional<SecretBytes> second = readHiddenLine();
+    if (!second || !(*first == *second)) {
+        *error = QStringLiteral("the two passphrases differ");
+        return std::nullopt;
+    }
+    return first;
 }
