@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QMetaObject>
 #include <QTimer>
 
 namespace {
@@ -122,6 +123,8 @@ Station::Station(const WriteOptions &options, QObject *parent)
     , m_appendTimer(new QTimer(this))
     , m_mark(options.record.mark)
 {
+    // One append at a time, in the record's order.
+    m_writer.setMaxThreadCount(1);
     m_session.expect(options.expected);
     m_appendTimer->setSingleShot(true);
     connect(m_appendTimer, &QTimer::timeout, this, [this] {
@@ -132,6 +135,8 @@ Station::Station(const WriteOptions &options, QObject *parent)
 
 Station::~Station()
 {
+    // An append under way finishes: a line half written is never left in the record.
+    m_writer.waitForDone();
     qDeleteAll(m_pluggings);
 }
 
@@ -462,32 +467,57 @@ void Station::signPerson(bool in)
 
 void Station::appendRecords()
 {
-    m_appendTimer->stop();
-    if (m_ended.isEmpty() && m_owed.isEmpty() && m_people.isEmpty())
+    if (m_appending) {
+        // Its end comes back here for what ended meanwhile.
         return;
+    }
+    // Only lines owed to a failing record: tried again when the retry is due, never to a record
+    // changed under the station.
+    if (m_ended.isEmpty() && m_people.isEmpty()
+        && (m_owed.isEmpty() || m_recordChanged
+            || (!m_recordError.isEmpty() && m_appendTimer->isActive())))
+        return;
+    m_appendTimer->stop();
     // A sign-in goes before the attempts that end with it, a sign-out after them.
-    QList<Audit::Entry> lines;
+    Batch batch;
     for (const Pending &line : qAsConst(m_owed))
-        lines.append(line.entry);
+        batch.lines.append(line.entry);
     const auto signingOut
         = [](const Audit::Entry &line) { return line.record.contains(QLatin1String("signOut")); };
     for (const Audit::Entry &line : qAsConst(m_people))
         if (!signingOut(line))
-            lines.append(line);
+            batch.lines.append(line);
     for (const Attempt &attempt : qAsConst(m_ended))
-        lines.append({attempt.record, m_options.key.get()});
+        batch.lines.append({attempt.record, m_options.key.get()});
     for (const Audit::Entry &line : qAsConst(m_people))
         if (signingOut(line))
-            lines.append(line);
-    QString error;
-    Audit::Head head;
-    const Audit::Appended appended = m_recordChanged
-        ? Audit::Appended::Changed
-        : Audit::append(m_options.auditPath, lines, &error, &head, &m_mark);
-    const QList<Attempt> ended = std::exchange(m_ended, {});
+            batch.lines.append(line);
+    batch.ended = std::exchange(m_ended, {});
     m_people.clear();
-    if (appended == Audit::Appended::Yes) {
-        m_head = head;
+    if (m_recordChanged) {
+        batch.appended = Audit::Appended::Changed;
+        appended(batch);
+        return;
+    }
+    // The lock, the write and its flush to the disk are waited for away from the event loop: a
+    // network folder or a lock held elsewhere keeps a window answering. The keys outlive it,
+    // as the station waits for it before it goes.
+    m_appending = true;
+    batch.mark = m_mark;
+    m_writer.start([this, batch, path = m_options.auditPath]() mutable {
+        batch.appended = Audit::append(path, batch.lines, &batch.error, &batch.head, &batch.mark);
+        QMetaObject::invokeMethod(
+            this, [this, batch] { appended(batch); }, Qt::QueuedConnection);
+    });
+}
+
+void Station::appended(const Batch &batch)
+{
+    m_appending = false;
+    const QList<Attempt> &ended = batch.ended;
+    if (batch.appended == Audit::Appended::Yes) {
+        m_head = batch.head;
+        m_mark = batch.mark;
         const int restored = m_owed.size();
         for (const Pending &line : qAsConst(m_owed))
             if (!line.logger.isEmpty())
@@ -502,36 +532,41 @@ void Station::appendRecords()
         }
         if (wasFailing) {
             emit recordRestored(restored);
-            for (Plugging *plugging : qAsConst(m_pluggings))
+            const QList<Plugging *> pluggings = m_pluggings.values();
+            for (Plugging *plugging : pluggings)
                 if (plugging->queued)
                     start(plugging);
         }
-        return;
+    } else {
+        for (const Audit::Entry &line : batch.lines.mid(m_owed.size())) {
+            const auto attempt
+                = std::find_if(ended.cbegin(), ended.cend(),
+                               [&line](const Attempt &a) { return a.record == line.record; });
+            m_owed.append({attempt == ended.cend() ? QString() : attempt->logger, line});
+        }
+        // Changed under the station, the record takes nothing more in this run: a person
+        // looks at it first.
+        const bool changed = batch.appended == Audit::Appended::Changed && !m_recordChanged;
+        if (changed) {
+            m_recordChanged = true;
+            m_recordError = batch.error;
+            emit recordChangedUnder(batch.error);
+        } else if (!m_recordChanged) {
+            m_recordError = batch.error;
+        }
+        for (const Attempt &attempt : ended)
+            emit attemptEnded(attempt);
+        if (!ended.isEmpty() && !m_recordChanged)
+            emit recordFailing(batch.error, m_owed.size());
+        if (changed)
+            stopTaking();
+        else if (!m_recordChanged)
+            m_appendTimer->start(kRecordRetryMs);
     }
-    for (const Audit::Entry &line : lines.mid(m_owed.size())) {
-        const auto attempt = std::find_if(ended.cbegin(), ended.cend(), [&line](const Attempt &a) {
-            return a.record == line.record;
-        });
-        m_owed.append({attempt == ended.cend() ? QString() : attempt->logger, line});
-    }
-    // Changed under the station, the record takes nothing more in this run: a person looks at
-    // it first.
-    const bool changed = appended == Audit::Appended::Changed && !m_recordChanged;
-    if (changed) {
-        m_recordChanged = true;
-        m_recordError = error;
-        emit recordChangedUnder(error);
-    } else if (!m_recordChanged) {
-        m_recordError = error;
-    }
-    for (const Attempt &attempt : ended)
-        emit attemptEnded(attempt);
-    if (!ended.isEmpty() && !m_recordChanged)
-        emit recordFailing(error, m_owed.size());
-    if (changed)
-        stopTaking();
-    else if (!m_recordChanged)
-        m_appendTimer->start(kRecordRetryMs);
+    // What ended while this append was under way goes next.
+    if (!m_ended.isEmpty() || !m_people.isEmpty())
+        m_appendTimer->start(kRecordBatchMs);
+    endIfDone();
 }
 
 void Station::endIfDone()
@@ -544,7 +579,8 @@ void Station::endIfDone()
         signPerson(false);
     }
     appendRecords();
-    if (m_finished || inProgress() > 0)
+    // An append under way comes back here once it is done.
+    if (m_appending || m_finished || inProgress() > 0)
         return;
     // A station waits for its record to take what it owes, until it is aborted; a write ends.
     if (!m_owed.isEmpty() && m_provisioning && !m_recordChanged && !m_aborted) {

@@ -13,6 +13,7 @@
 #include <QSerialPortInfo>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <memory>
 #include <optional>
@@ -150,7 +151,19 @@ private:
     void dropLink(Plugging *plugging);
     /// Queues the line that signs the operator in, or out.
     void signPerson(bool in);
+    /// Appends the lines that ended and those owed, in the writer's thread.
     void appendRecords();
+    // Lines given to the writer, and what became of them.
+    struct Batch
+    {
+        QList<Audit::Entry> lines;
+        QList<Attempt> ended;
+        Audit::Mark mark;
+        Audit::Appended appended = Audit::Appended::Failed;
+        QString error;
+        Audit::Head head;
+    };
+    void appended(const Batch &batch);
     /// No new logger is taken.
     void stopTaking();
     void endIfDone();
@@ -181,6 +194,8 @@ private:
     QList<Audit::Entry> m_people; // a person's lines not tried yet
     bool m_signedOut = false;
     bool m_held = false;
+    QThreadPool m_writer; // the record's appends
+    bool m_appending = false;
     QTimer *m_appendTimer = nullptr;
     QString m_recordError;
     Audit::Mark m_mark; // the record's end as the station last found or left it
