@@ -102,8 +102,10 @@ if [[ $status -eq 0 ]]; then
         "its run over, against tempyra-cli provision with the same list from the same plugging" \
         "in to its end; median of $station_runs runs each, in turn. The timer gap is the longest" \
         "of any run, from the start of the run to its end; the program's own processor time in" \
-        "that gap was $gap_cpu ms, the rest it waited for the processor (other processes) or the" \
-        "disk (the record's flush); the most processor time it took between two ticks, in any" \
+        "that gap was $gap_cpu ms, the rest it waited for the processor (the 32 simulated loggers," \
+        "the bench's helpers and Xvfb share its two cores); the record's appends, lock and flush" \
+        "run in a writer thread of the station's, off the event loop. The most processor time it" \
+        "took between two ticks, in any" \
         "run, was $(awk '$1 == "busiest_ms" && $2 > m { m = $2 } END { printf "%.1f", m }' \
             "$work/station-cradles.txt") ms."
 else
