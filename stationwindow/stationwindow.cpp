@@ -406,6 +406,14 @@ bool StationWindow::run(const Choices::Given &given, QString *error)
         m_station, &Station::loggerIdentified, this,
         [this](const QString &port, const QString &id) {
             m_portLogger.insert(port, id);
+            // Attempts that ended on this port before the logger gave its identifier were its
+            // own: the station counts them with it, and their tile goes.
+            if (LoggerTile *before = m_tiles.take(port + QStringLiteral(" (not identified)"))) {
+                m_order.removeOne(before);
+                m_unrecorded.remove(before);
+                delete before;
+                layOutTiles();
+            }
             const bool refused
                 = m_station->session().expecting() && !m_station->session().isExpected(id);
             if (!refused)

@@ -393,6 +393,20 @@ private slots:
                  qPrintable(record.join('\n')));
     }
 
+    // A logger that answers nothing at first, as a port that takes its first bytes late: its
+    // failed attempt before it identified itself is its own, and leaves no tile of its own.
+    void identifiedLate()
+    {
+        QFile list(path(QStringLiteral("late.txt")));
+        QVERIFY(list.open(QIODevice::WriteOnly) && list.write("TL-0001\n") > 0);
+        list.close();
+        start(choices(list.fileName()));
+        QTRY_VERIFY2_WITH_TIMEOUT(tileSays("TL-0001").startsWith("TL-0001 verified"),
+                                  qPrintable(tileSays("TL-0001")), kPatienceMs);
+        QVERIFY2(benchLog(0).count("cmd 3") >= 2, benchLog(0).constData());
+        QCOMPARE(window->tiles().size(), 1);
+    }
+
     // An identifier with a carriage return in it: shown and read out escaped, not obeyed.
     void controlCharacters()
     {

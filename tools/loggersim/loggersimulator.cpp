@@ -241,6 +241,10 @@ void LoggerSimulator::reply(QByteArray bytes, int latencyMs)
 {
     if (m_options.silent)
         return;
+    if (m_options.deafFor > 0) {
+        --m_options.deafFor;
+        return;
+    }
     bytes.append(QByteArray(m_options.trailingBytes, kTrailingByte));
     const auto answer = [this, bytes] {
         send(bytes);

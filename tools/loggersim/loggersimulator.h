@@ -26,6 +26,7 @@ struct LoggerSimulatorOptions
     int repeatAfterMs = -1; // >= 0: every reply goes out again, in a write this long after it
     QByteArray identificationCode = LoggerProtocol::kIdentificationCode; // set another to fail
     bool silent = false; // answer nothing at all
+    int deafFor = 0; // > 0: the first this many requests go unanswered, as when a port opens
     int trailingBytes = 0; // extra bytes after every reply, in the same write
     bool badFields = false; // configuration reply with undecodable field values
     int truncateConfigReply = -1; // >= 0: configuration reply cut to this many bytes

@@ -124,6 +124,10 @@ int main(int argc, char *argv[])
     option("repeat", "Send every reply again, in a second write this long after the first.", "ms");
     flag("wrong-id", "Answer the identification request with a wrong code.");
     flag("silent", "Answer nothing at all.");
+    option("deaf-for",
+           "Answer none of the first n requests (a port that takes its first bytes "
+           "late).",
+           "n");
     option("trailing", "Append this many extra bytes to every reply.", "n");
     flag("bad-fields", "Put undecodable values into the configuration reply.");
     option("truncate", "Cut the configuration reply to this many bytes (e.g. 20).", "n");
@@ -162,6 +166,8 @@ int main(int argc, char *argv[])
             c = static_cast<char>('0' + (c - '0' + 1) % 10);
     }
     options.silent = parser.isSet(QStringLiteral("silent"));
+    if (parser.isSet(QStringLiteral("deaf-for")))
+        options.deafFor = intValue(parser, QStringLiteral("deaf-for"), ok);
     if (parser.isSet(QStringLiteral("trailing")))
         options.trailingBytes = intValue(parser, QStringLiteral("trailing"), ok);
     options.badFields = parser.isSet(QStringLiteral("bad-fields"));
