@@ -191,7 +191,6 @@ public:
     void run();
     /// The place in the chain (the seq due) of each line; 0 for none.
     const QVector<int> &places() const { return m_place; }
-    const QVector<bool> &carried() const { return m_carried; }
 
 private:
     enum class Next { Resync, Skip, Lost };
@@ -210,7 +209,6 @@ private:
     const bool m_endsWithNewline;
     Audit::Verification &m_check;
     QVector<int> m_place;
-    QVector<bool> m_carried;
     QSet<int> m_atFault;
     QHash<QByteArray, int> m_byHash; // each line's first place, made at the first break
     int m_previous = -1; // the line the next one chains to
@@ -271,7 +269,6 @@ void Walk::run()
     for (int i = 0; i < m_facts.size(); ++i)
         if (!m_facts[i].carries.isEmpty())
             carriers[m_facts[i].carries].append(i);
-    m_carried.fill(false, m_facts.size());
 
     for (int i = 0; i < m_facts.size(); ++i) {
         const LineFacts &line = m_facts[i];
@@ -287,7 +284,6 @@ void Walk::run()
                 m_check.repairs.append({i + 1, *carrier + 1, line.bytes,
                                         next < 0 || !m_facts[next].carries.isEmpty(), QString(),
                                         repair});
-                m_carried[i] = true;
                 by.erase(carrier);
             } else {
                 fault(i, Fault::Unreadable, unreadable(i));
